@@ -1,0 +1,9 @@
+#!/usr/bin/env bash
+# Runs the benchmarks of the build folder given as $1 (configure with
+# -DCMAKE_BUILD_TYPE=Release and build the bench_* targets first).
+# Add further benchmarks below, one block each.
+set -euo pipefail
+build="${1:?usage: bench/run.sh BUILD_DIR}"
+
+echo "== CRC-32 and cipher throughput"
+"$build/bench/bench_crc"

@@ -1,0 +1,38 @@
+#pragma once
+// Small helpers shared by every test suite: a self-removing temporary
+// folder, whole-file I/O, running shell commands, reproducible bytes.
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+// A fresh folder under the system temporary folder, removed with all its
+// content when the object goes out of scope.
+class TempFolder {
+public:
+    TempFolder();
+    ~TempFolder();
+    TempFolder(const TempFolder&) = delete;
+    TempFolder& operator=(const TempFolder&) = delete;
+
+    // Absolute, with a trailing "/".
+    const std::string& Path() const { return path_; }
+    // Path() + rel.
+    std::string File(const std::string& rel) const { return path_ + rel; }
+
+private:
+    std::string path_;
+};
+
+// Creates or replaces the file with exactly these bytes; throws std::runtime_error on failure.
+void WriteFile(const std::string& path, const std::string& bytes);
+// The whole content; throws std::runtime_error when the file cannot be read.
+std::string ReadFile(const std::string& path);
+// Runs cmd through /bin/sh; returns its exit status (-1 when it could not
+// run or was killed). output, when given, receives stdout and stderr.
+int RunCommand(const std::string& cmd, std::string* output = nullptr);
+// n bytes from a fixed generator: the same seed always gives the same bytes.
+std::string RandomBytes(size_t n, uint32_t seed);
+// True when the program is found on PATH.
+bool HaveTool(const std::string& name);
+// Quotes s for /bin/sh (single quotes).
+std::string ShellQuote(const std::string& s);
