@@ -155,3 +155,98 @@ std::string DecodeStoredName(const std::string& raw, bool oemFileNames, uint16_t
 
 // Serialisation helpers.
 std::vector<uint8_t> RecordBytes(const TEndRecord& r, const std::string& comment);
+
+// ---------------------------------------------------------------------------
+// Building and parsing helpers.
+#include <cstring>
+#include <type_traits>
+
+// A record (or integer) from raw bytes; p must hold sizeof(T) bytes.
+template <class T>
+T ReadRecord(const uint8_t* p) {
+    static_assert(std::is_trivially_copyable_v<T>);
+    T r;
+    std::memcpy(&r, p, sizeof(T));
+    return r;
+}
+// The same with a bounds check: false (out untouched) unless data holds
+// sizeof(T) bytes at offset.
+template <class T>
+bool ReadRecordAt(const uint8_t* data, size_t length, size_t offset, T& out) {
+    static_assert(std::is_trivially_copyable_v<T>);
+    if (offset > length || length - offset < sizeof(T))
+        return false;
+    std::memcpy(&out, data + offset, sizeof(T));
+    return true;
+}
+
+inline void AppendBytes(std::vector<uint8_t>& out, const void* data, size_t length) {
+    const auto* p = static_cast<const uint8_t*>(data);
+    out.insert(out.end(), p, p + length);
+}
+inline void AppendBytes(std::vector<uint8_t>& out, const std::string& s) { AppendBytes(out, s.data(), s.size()); }
+inline void AppendBytes(std::vector<uint8_t>& out, const std::vector<uint8_t>& v) { AppendBytes(out, v.data(), v.size()); }
+// A record or little-endian integer, byte for byte.
+template <class T>
+    requires std::is_trivially_copyable_v<T>
+void AppendBytes(std::vector<uint8_t>& out, const T& value) {
+    AppendBytes(out, &value, sizeof(T));
+}
+template <class T>
+std::vector<uint8_t> RecordToBytes(const T& value) {
+    std::vector<uint8_t> out;
+    AppendBytes(out, value);
+    return out;
+}
+
+// Field values with their ZIP64 markers: 0xFFFFFFFF (or 0xFFFF) when the
+// value is that large or more, or when zip64 forces the form; a negative
+// value is written as 0.
+uint32_t Field32(int64_t value, bool forceMarker = false);
+uint16_t Field16(int64_t value);
+
+// General purpose flags of a new item: 2 for a folder (whatever the
+// password), 1 when encrypted, else 0.
+uint16_t NewItemFlags(bool isFolder, bool encrypted);
+
+// MS-DOS stamp: date in the high 16 bits, time in the low 16 bits.
+inline uint16_t DosTime(int32_t stamp) { return static_cast<uint16_t>(static_cast<uint32_t>(stamp) & 0xFFFFu); }
+inline uint16_t DosDate(int32_t stamp) { return static_cast<uint16_t>(static_cast<uint32_t>(stamp) >> 16); }
+inline int32_t DosStamp(uint16_t date, uint16_t time) {
+    return static_cast<int32_t>((static_cast<uint32_t>(date) << 16) | time);
+}
+inline int32_t ItemStamp(const TCentralHeaderImage& h) { return DosStamp(h.LastModDate, h.LastModTime); }
+
+// The local header of an item from its central image: the same version
+// (needed), flags, method, time, date, CRC, sizes (markers included) and name
+// length; extra field length 20 exactly when the uncompressed size holds the
+// marker (the local ZIP64 block), else 0.
+TLocalFileHeader LocalHeaderFromCentral(const TCentralHeaderImage& h);
+// A central image from a local header: both version fields = version needed;
+// flags, method, time, date, CRC, sizes, name and extra lengths copied;
+// comment length, disk start, internal and external attributes and the local
+// header offset 0 (the caller sets those that apply).
+TCentralHeaderImage CentralHeaderFromLocal(const TLocalFileHeader& l);
+// External attributes of an item rebuilt from its local header: a folder
+// (0x10) when it holds no data and has no data descriptor, else 0x20.
+uint32_t RebuiltExternalAttributes(const TLocalFileHeader& l);
+
+// Whole extra-field length of the central entry as AppendCentralExtraField
+// writes it: the ZIP64 block plus 4 + size of every stored block of another
+// ID. Blocks that would take the field past 65,535 bytes are left out (of
+// both), so the 16-bit length always tells the truth.
+uint16_t CentralExtraFieldLength(const TDirItem& item);
+
+// The name bytes to write for the item (EncodeStoredName), with its name
+// length and flag bit 11 set to match them. Names longer than 65,535 bytes
+// are cut to fit the length field.
+std::string EncodeItemName(TDirItem& item, bool oemFileNames);
+
+// End records with their markers applied (negative volume numbers as 0).
+TEndRecord MakeEndRecord(int64_t thisDisk, int64_t startDisk, int64_t entries, int64_t directorySize,
+                         int64_t directoryOffset, size_t commentLength);
+TZip64EndRecord MakeZip64EndRecord(int64_t thisDisk, int64_t startDisk, int64_t entries, int64_t directorySize,
+                                   int64_t directoryOffset);
+TZip64Locator MakeZip64Locator(int64_t disk, int64_t endRecordOffset);
+// Whether the ZIP64 end record and locator are written.
+bool EndRecordsNeedZip64(int64_t positionAfterDirectory, int64_t entries, int64_t volume);
