@@ -198,3 +198,40 @@ TEST(ArchiverLifecycle, AfterOpenAndSetActive) {
     a.SetActive(false);
     EXPECT_FALSE(a.Active());
 }
+
+TEST(ArchiverLifecycle, MultiVolumeSetsAndModification) {
+    TempFolder tmp;
+    const std::string src = tmp.File("data.bin");
+    WriteFile(src, RandomBytes(200000, 11));
+    const std::string name = tmp.File("set.qvt");
+    {
+        TArkiva a;
+        a.SetSpanningMode(smSplitting);
+        a.SpanningOptions().SetVolumeSize(vsCustom);
+        a.SpanningOptions().SetCustomVolumeSize(65536);
+        a.Options().SetStorePath(spNoPath);
+        a.SetFileName(name);
+        a.OpenArchive(65535);
+        a.AddFiles(src, 10431, "");
+        // A freshly created multi-volume set counts as opened read-write.
+        EXPECT_EQ(a.OpenMode(), 34);
+        a.CloseArchive();
+    }
+    ASSERT_TRUE(platform::FileExists(tmp.File("set_001.qvt")));
+    TArkiva b;
+    b.SetName("zip");
+    b.SetFileName(name);
+    b.OpenArchive();
+    EXPECT_EQ(b.SpanningMode(), smSplitting);
+    ASSERT_EQ(b.DirManager()->CurrentList.GetCount(), 1);
+    WriteFile(tmp.File("more.txt"), "more");
+    ExpectCode([&] { b.AddFiles(tmp.File("more.txt"), 10431, ""); }, 52,
+               "zip: Multi-spanned archive is not allowed for modification. Use BeginUpdate/EndUpdate methods to add "
+               "files several times - Native error: 00052");
+    // Inside an explicit bracket the check lets the add through.
+    b.BeginUpdate();
+    EXPECT_NO_THROW(b.AddFiles(tmp.File("more.txt"), 10431, ""));
+    EXPECT_EQ(b.DirManager()->CurrentList.GetCount(), 2);
+    b.CancelUpdate();
+    EXPECT_EQ(b.DirManager()->CurrentList.GetCount(), 1);
+}
