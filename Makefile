@@ -33,7 +33,7 @@ run: build
 	@if [ -x $(BUILD)/app/qvtsplit ]; then $(BUILD)/app/qvtsplit; else echo "the window is not built yet" >&2; exit 1; fi
 
 install: build
-	cmake --install $(BUILD) $(if $(PREFIX),--prefix $(PREFIX),)
+	DESTDIR="$(DESTDIR)" cmake --install $(BUILD) $(if $(PREFIX),--prefix $(PREFIX),)
 
 bench: build
 	@if [ -x bench/run.sh ]; then bench/run.sh $(BUILD); else echo "no benchmarks yet"; fi
