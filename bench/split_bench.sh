@@ -1,0 +1,107 @@
+#!/usr/bin/env bash
+# Splitting a file into stored volumes, side by side with 7-Zip and with
+# split(1), and deflating one file against Info-ZIP zip.
+#
+#   bench/split_bench.sh BUILD_DIR [SIZE_MIB]
+#
+# BUILD_DIR holds bench/bench_split. SIZE_MIB (default 1024) is the size of
+# the incompressible file, cut into 100 MiB volumes. Every tool reads the
+# same file, warm in the page cache, and writes into the same file system;
+# each one runs three times and its best time counts.
+set -euo pipefail
+build="${1:?usage: bench/split_bench.sh BUILD_DIR [SIZE_MIB]}"
+size_mib="${2:-1024}"
+bench="$build/bench/bench_split"
+[ -x "$bench" ] || { echo "split_bench: build the bench_split target in $build first" >&2; exit 2; }
+for tool in 7zz zip unzip split /usr/bin/time; do
+  command -v "$tool" >/dev/null || { echo "split_bench: $tool is needed" >&2; exit 2; }
+done
+
+work="$(mktemp -d "${TMPDIR:-/tmp}/qvt-split-bench.XXXXXX")"
+trap 'rm -rf "$work"' EXIT
+runs=3
+
+# Best elapsed seconds and the peak memory (KiB) of that run, of a command
+# that writes into $work/out (emptied before every run). $mib is the size
+# the throughput is counted on.
+best_time=0
+best_mem=0
+measure() {
+  local label="$1"
+  shift
+  best_time=""
+  best_mem=0
+  for ((r = 0; r < runs; r++)); do
+    rm -rf "$work/out"
+    mkdir -p "$work/out"
+    sync
+    /usr/bin/time -f "%e %M" -o "$work/time.txt" "$@" >/dev/null
+    read -r t m <"$work/time.txt"
+    if [ -z "$best_time" ] || awk -v a="$t" -v b="$best_time" 'BEGIN { exit !(a < b) }'; then
+      best_time="$t"
+      best_mem="$m"
+    fi
+  done
+  printf '  %-34s %7.2f s  %8.1f MiB/s  peak %6.1f MiB\n' "$label" "$best_time" \
+    "$(awk -v s="$mib" -v t="$best_time" 'BEGIN { print (t > 0 ? s / t : 0) }')" \
+    "$(awk -v m="$best_mem" 'BEGIN { print m / 1024 }')"
+}
+
+verdict() { # name, condition text, awk condition
+  if awk "BEGIN { exit !($3) }"; then echo "  ok    $1: $2"; else echo "  SLOW  $1: $2"; fi
+}
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", (b > 0 ? a / b : 0) }'; }
+
+mib="$size_mib"
+echo "== split: $size_mib MiB, incompressible, into 100 MiB stored volumes"
+head -c "$((size_mib << 20))" /dev/urandom >"$work/source.bin"
+cat "$work/source.bin" >/dev/null # warm the page cache
+
+measure "bench_split (ours)" "$bench" "$work/source.bin" "$work/out/source.qvt" 100
+ours_t="$best_time" ours_m="$best_mem"
+# The set of the last run, checked by 7-Zip under its own names.
+mkdir -p "$work/check"
+n=1
+for v in "$work"/out/source_*.qvt; do ln "$v" "$work/check/$(printf 'source.z%02d' "$n")"; n=$((n + 1)); done
+ln "$work/out/source.qvt" "$work/check/source.zip"
+7zz t "$work/check/source.zip" >/dev/null || { echo "split_bench: 7-Zip rejects our set" >&2; exit 1; }
+echo "  our set: $n volumes, accepted by 7zz t"
+rm -rf "$work/check"
+
+measure "7zz a -tzip -mx0 -v100m" 7zz a -bd -tzip -mx0 -v100m "$work/out/source.zip" "$work/source.bin"
+sz_t="$best_time"
+# split(1) is the floor: the same bytes read and written, no headers, no CRC.
+measure "split -b 100M" split -b 100M "$work/source.bin" "$work/out/part."
+split_t="$best_time"
+
+echo "  ratios: ours/7zz $(ratio "$ours_t" "$sz_t"), ours/split $(ratio "$ours_t" "$split_t")"
+verdict "split" "ours <= 7zz" "$ours_t <= $sz_t"
+verdict "split" "ours <= 1.2 x split" "$ours_t <= 1.2 * $split_t"
+verdict "split" "peak memory < 64 MiB" "$ours_m < 65536"
+rm -rf "$work/out" "$work/source.bin"
+
+echo "== deflate: one text file at level 6"
+# Text that deflates about 4:1, like logs or sources.
+python3 - "$work/text.log" "$size_mib" <<'EOF'
+import random, sys
+path, mib = sys.argv[1], max(int(sys.argv[2]) // 4, 1)
+rnd = random.Random(1)
+words = [''.join(rnd.choice('abcdefghijklmnopqrstuvwxyz') for _ in range(rnd.randint(2, 9))) for _ in range(5000)]
+with open(path, 'w') as f:
+    written = 0
+    while written < mib << 20:
+        line = ' '.join(rnd.choice(words) for _ in range(12)) + '\n'
+        f.write(line)
+        written += len(line)
+EOF
+mib="$(awk -v b="$(stat -c %s "$work/text.log")" 'BEGIN { print b / 1048576 }')"
+measure "bench_split (ours, mode 6)" "$bench" "$work/text.log" "$work/out/text.zip" 0 6
+ours_t="$best_time"
+unzip -tq "$work/out/text.zip" >/dev/null || { echo "split_bench: unzip rejects our archive" >&2; exit 1; }
+ours_size="$(stat -c %s "$work/out/text.zip")"
+measure "zip -6" zip -q -6 -j "$work/out/text.zip" "$work/text.log"
+zip_t="$best_time"
+zip_size="$(stat -c %s "$work/out/text.zip")"
+echo "  $(stat -c %s "$work/text.log") bytes; ours $ours_size, zip -6 $zip_size bytes"
+echo "  ratios: time ours/zip $(ratio "$ours_t" "$zip_t"), size ours/zip $(ratio "$ours_size" "$zip_size")"
+verdict "deflate" "ours <= zip -6" "$ours_t <= $zip_t"
