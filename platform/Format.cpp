@@ -21,12 +21,13 @@ std::string DecimalText(int64_t v, bool asUnsigned) {
 std::string HexText(int64_t v) {
     static const char digits[] = "0123456789ABCDEF";
     uint64_t u = static_cast<uint64_t>(v);
-    std::string out;
+    char buf[16];
+    size_t n = sizeof buf;
     do {
-        out.insert(out.begin(), digits[u & 0xF]);
+        buf[--n] = digits[u & 0xF];
         u >>= 4;
     } while (u != 0);
-    return out;
+    return std::string(buf + n, sizeof buf - n);
 }
 
 // Zero-pads the digits of a number to at least `precision` digits, keeping a

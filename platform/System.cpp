@@ -108,8 +108,11 @@ bool StatNearest(const std::string& path, struct stat& st, std::string* found = 
             return true;
         }
         if (p == "/") return false;
-        p = ExtractFileDir(ExcludeTrailingPathDelimiter(p));
-        if (p.empty()) p = "/";
+        // Up one folder: cut at the last "/" before any trailing one.
+        const size_t end = p.size() > 1 && p.back() == '/' ? p.size() - 1 : p.size();
+        const size_t slash = p.rfind('/', end - 1);
+        p.resize(slash == std::string::npos || slash == 0 ? 1 : slash);
+        if (p.empty() || p[0] != '/') p.assign(1, '/');
     }
 }
 
