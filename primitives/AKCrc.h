@@ -11,6 +11,10 @@ uint32_t CRC32Update(uint32_t reg, const void* data, int32_t len);
 // CRC32Update on a register the caller holds, for blocks of any length.
 void UpdateCRC(const void* data, int64_t len, uint32_t& reg);
 
+// True when bulk updates run on the carry-less multiply fold (x86-64 with
+// PCLMULQDQ); otherwise zlib computes them. Both give the same values.
+bool CRC32Accelerated();
+
 // The standard 256-entry table (one step: t[(reg ^ byte) & 0xFF] ^ (reg >> 8)).
 const uint32_t* CRC32Table();
 

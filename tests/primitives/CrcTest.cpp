@@ -1,8 +1,12 @@
 // CRC-32: known value, empty input, block independence and agreement with a
-// plain bitwise computation.
+// plain bitwise computation and a byte-at-a-time table over every length and
+// alignment the folding path distinguishes (head to a 16-byte boundary, 64-byte
+// blocks, 16-byte blocks, tail).
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -19,6 +23,36 @@ uint32_t BitwiseCrcUpdate(uint32_t reg, const std::string& data) {
     }
     return reg;
 }
+
+// Byte-at-a-time, with a table the test builds from the bitwise definition.
+uint32_t TableCrcUpdate(uint32_t reg, const unsigned char* p, size_t n) {
+    static const std::array<uint32_t, 256> table = [] {
+        std::array<uint32_t, 256> t{};
+        for (uint32_t i = 0; i < 256; ++i) t[i] = BitwiseCrcUpdate(i, std::string(1, '\0'));
+        return t;
+    }();
+    for (size_t i = 0; i < n; ++i) reg = table[(reg ^ p[i]) & 0xFF] ^ (reg >> 8);
+    return reg;
+}
+
+// Random bytes at a known distance from a 16-byte boundary.
+class AlignedBytes {
+public:
+    AlignedBytes(size_t n, uint32_t seed) : store_(n + 32, '\0') {
+        auto addr = reinterpret_cast<uintptr_t>(store_.data());
+        base_ = reinterpret_cast<unsigned char*>(store_.data()) + ((16 - (addr & 15)) & 15);
+        const std::string bytes = RandomBytes(n + 16, seed);
+        std::copy(bytes.begin(), bytes.end(), base_);
+    }
+    // The byte at offset from the boundary; n bytes stay readable after it for offset < 16.
+    const unsigned char* At(size_t offset) const { return base_ + offset; }
+
+private:
+    std::string store_;
+    unsigned char* base_ = nullptr;
+};
+
+const uint32_t kStartRegisters[] = {0xFFFFFFFFu, 0u, 0x89ABCDEFu};
 
 } // namespace
 
@@ -79,3 +113,71 @@ TEST(Crc32, AnySplitIntoBlocksGivesTheSameValue) {
         EXPECT_EQ(reg, whole) << "blocks of " << pattern;
     }
 }
+
+TEST(Crc32, EveryShortLengthAtEveryAlignment) {
+    const AlignedBytes data(300, 11);
+    for (uint32_t start : kStartRegisters) {
+        for (size_t offset = 0; offset < 16; ++offset) {
+            for (size_t n = 0; n <= 300; ++n) {
+                const unsigned char* p = data.At(offset);
+                const uint32_t expected = TableCrcUpdate(start, p, n);
+                ASSERT_EQ(CRC32Update(start, p, static_cast<int32_t>(n)), expected)
+                    << "start " << start << " offset " << offset << " length " << n;
+                uint32_t reg = start;
+                UpdateCRC(p, static_cast<int64_t>(n), reg);
+                ASSERT_EQ(reg, expected) << "start " << start << " offset " << offset << " length " << n;
+            }
+        }
+    }
+}
+
+TEST(Crc32, LongerLengthsAroundBlockBoundariesAtEveryAlignment) {
+    const AlignedBytes data(70000, 12);
+    for (size_t n : {319u, 320u, 321u, 383u, 1023u, 1024u, 1039u, 4095u, 4096u, 4111u, 65536u, 65551u, 69999u}) {
+        for (size_t offset = 0; offset < 16; ++offset) {
+            const unsigned char* p = data.At(offset);
+            for (uint32_t start : kStartRegisters) {
+                ASSERT_EQ(CRC32Update(start, p, static_cast<int32_t>(n)), TableCrcUpdate(start, p, n))
+                    << "start " << start << " offset " << offset << " length " << n;
+            }
+        }
+    }
+}
+
+TEST(Crc32, BigBufferInRandomBlocks) {
+    // A few MiB cut at random points: block sizes from empty to ~100 KiB, mostly
+    // short ones, so splits land at every alignment and inside every stage.
+    const std::string data = RandomBytes((size_t{3} << 20) + 77, 13);
+    const auto* bytes = reinterpret_cast<const unsigned char*>(data.data());
+    const uint32_t expected = TableCrcUpdate(0xFFFFFFFFu, bytes, data.size());
+    uint32_t whole = 0xFFFFFFFFu;
+    UpdateCRC(bytes, static_cast<int64_t>(data.size()), whole);
+    EXPECT_EQ(whole, expected);
+
+    uint32_t x = 0x2545F491u;
+    for (int round = 0; round < 4; ++round) {
+        uint32_t reg = 0xFFFFFFFFu;
+        size_t pos = 0;
+        while (pos < data.size()) {
+            x ^= x << 13;
+            x ^= x >> 17;
+            x ^= x << 5;
+            size_t n = (x & 3) == 0 ? (x >> 8) % 100000 : (x >> 8) % 600;
+            n = std::min(n, data.size() - pos);
+            const uint32_t before = reg;
+            UpdateCRC(bytes + pos, static_cast<int64_t>(n), reg);
+            // Each block on its own as well, so a wrong block is named.
+            ASSERT_EQ(reg, TableCrcUpdate(before, bytes + pos, n)) << "block at " << pos << " of " << n;
+            pos += n;
+        }
+        EXPECT_EQ(reg, expected) << "round " << round;
+    }
+}
+
+#if defined(__x86_64__)
+TEST(Crc32, FoldRunsWhereTheCpuHasIt) {
+    // Otherwise the tests above would check only zlib on this machine.
+    __builtin_cpu_init();
+    EXPECT_EQ(CRC32Accelerated(), __builtin_cpu_supports("pclmul") && __builtin_cpu_supports("sse4.1"));
+}
+#endif
