@@ -14,6 +14,25 @@ namespace {
 uint16_t Clamp16(int64_t v) { return v >= 0xFFFF ? Zip64Marker16 : static_cast<uint16_t>(v < 0 ? 0 : v); }
 uint32_t Clamp32(int64_t v) { return v >= 0xFFFFFFFFLL ? Zip64Marker32 : static_cast<uint32_t>(v < 0 ? 0 : v); }
 
+// The name bytes of an item's central entry: the bytes its local header holds.
+// Flag bit 11 already says which they are (the commit set it for new items,
+// items copied from the archive keep it as read), so it is never changed
+// here: set, the name goes as UTF-8; clear, as the name rule writes an
+// unflagged name (code page 437 where that keeps every character).
+std::string CentralNameBytes(TDirItem& item, bool oemFileNames)
+{
+    std::string bytes;
+    if ((item.Header.Flags & FlagUtf8) != 0) {
+        bytes = item.StoredName;
+    } else {
+        bool utf8 = false;
+        bytes = EncodeStoredName(item.StoredName, oemFileNames, utf8);
+    }
+    if (bytes.size() > 0xFFFF) bytes.resize(0xFFFF);
+    item.Header.FileNameLength = static_cast<uint16_t>(bytes.size());
+    return bytes;
+}
+
 } // namespace
 
 TAKDirManager::TAKDirManager(TStream* Stream_, TAKBaseArchiver* Archiver_, bool Creating)
@@ -107,9 +126,8 @@ void TAKDirManager::WriteDirectory(TStream* NewStream)
         for (int32_t i = 0; i < count; ++i) {
             TDirItem& item = CurrentList.ItemAt(i);
 
-            // The same bytes as in the local header; the length and flag bit
-            // 11 (UTF-8) are set to describe them, whatever the item was read with.
-            const std::string name = EncodeItemName(item, oemNames);
+            // The same bytes as in the local header, and the length of them.
+            const std::string name = CentralNameBytes(item, oemNames);
             // The ZIP64 block built afresh first, the other stored blocks after
             // it unchanged; never longer than its 16-bit length field.
             std::vector<uint8_t> extra;

@@ -5,24 +5,6 @@
 
 namespace {
 
-int ResultOf(TMsgDlgBtn b)
-{
-    switch (b) {
-    case TMsgDlgBtn::mbYes: return mrYes;
-    case TMsgDlgBtn::mbNo: return mrNo;
-    case TMsgDlgBtn::mbOK: return mrOk;
-    case TMsgDlgBtn::mbCancel: return mrCancel;
-    case TMsgDlgBtn::mbAbort: return mrAbort;
-    case TMsgDlgBtn::mbRetry: return mrRetry;
-    case TMsgDlgBtn::mbIgnore: return mrIgnore;
-    case TMsgDlgBtn::mbAll: return mrAll;
-    case TMsgDlgBtn::mbNoToAll: return mrNoToAll;
-    case TMsgDlgBtn::mbYesToAll: return mrYesToAll;
-    case TMsgDlgBtn::mbHelp: return mrNone;
-    }
-    return mrNone;
-}
-
 bool Offers(const TMsgDlgButtons& buttons, TMsgDlgBtn b)
 {
     return std::find(buttons.begin(), buttons.end(), b) != buttons.end();
@@ -51,11 +33,10 @@ Dialogs& Fallback()
 
 int NonInteractiveDialogs::MessageDlg(const std::string&, TMsgDlgType, const TMsgDlgButtons& buttons)
 {
-    if (buttons.empty() || Offers(buttons, TMsgDlgBtn::mbCancel)) return mrCancel;
-    if (Offers(buttons, TMsgDlgBtn::mbAbort)) return mrAbort;
-    // Help does not close a message box; take the last button that does.
-    for (auto it = buttons.rbegin(); it != buttons.rend(); ++it)
-        if (*it != TMsgDlgBtn::mbHelp) return ResultOf(*it);
+    // Nobody can answer: the box counts as closed without a choice (Cancel),
+    // or as aborted where Abort is the way out. Never a button that says
+    // yes: an unanswered overwrite question must not overwrite anything.
+    if (!Offers(buttons, TMsgDlgBtn::mbCancel) && Offers(buttons, TMsgDlgBtn::mbAbort)) return mrAbort;
     return mrCancel;
 }
 

@@ -24,8 +24,8 @@ public:
     virtual bool InputQuery(const std::string& caption, const std::string& prompt, std::string& value) = 0;
 };
 
-// Answers every message Cancel (or Abort where Cancel is not offered, else
-// the last button) and every input query with cancel.
+// Answers every message Cancel (Abort where Abort is offered and Cancel is
+// not) and every input query with cancel.
 class NonInteractiveDialogs : public Dialogs {
 public:
     int MessageDlg(const std::string& msg, TMsgDlgType type, const TMsgDlgButtons& buttons) override;

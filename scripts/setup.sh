@@ -2,7 +2,7 @@
 # Installs the Debian packages the project needs (when run as root) and
 # says which are missing otherwise.
 set -euo pipefail
-packages=(g++ cmake make zlib1g-dev libgtest-dev libgmock-dev zip unzip 7zip python3
+packages=(g++ cmake make zlib1g-dev libgtest-dev libgmock-dev zip unzip 7zip python3 locales
           qt6-base-dev xvfb xauth clang libclang-rt-14-dev)
 missing=()
 for p in "${packages[@]}"; do

@@ -227,6 +227,26 @@ TEST(ArchiverDispatch, DefaultOverwritePrompt) {
                                                       TMsgDlgBtn::mbNoToAll, TMsgDlgBtn::mbYesToAll}));
 }
 
+TEST(ArchiverDispatch, NobodyToAskMeansNoOverwriteNoPasswordAbort) {
+    auto previous = SetDialogs(nullptr); // the non-interactive answers
+    TArkiva a;
+    a.Options().SetOverwriteMode(omPrompt);
+    std::string dest = "/out/b.txt";
+    bool confirm = true;
+    a.DoOnConfirmOverwrite("/in/a.txt", dest, confirm);
+    EXPECT_FALSE(confirm);
+    EXPECT_EQ(a.Options().OverwriteMode(), omPrompt);
+    std::string pw = "old";
+    bool skip = false;
+    a.DoOnPassword("a.txt", pw, skip);
+    EXPECT_TRUE(skip);
+    EXPECT_EQ(pw, "old");
+    TAKAction action = fxaIgnore;
+    a.DoOnProcessFileFailure("f", poAdd, 33, 12, "Cannot open file \"f\"", action);
+    EXPECT_EQ(action, fxaAbort);
+    SetDialogs(previous);
+}
+
 TEST(ArchiverDispatch, DefaultPasswordPrompt) {
     ScriptedDialogsScope scope;
     TArkiva a;

@@ -149,7 +149,12 @@ TEST(DialogsTest, NonInteractiveCancelsOrAborts)
     using B = TMsgDlgBtn;
     EXPECT_EQ(d.MessageDlg("m", TMsgDlgType::mtWarning, {B::mbOK, B::mbCancel}), mrCancel);
     EXPECT_EQ(d.MessageDlg("m", TMsgDlgType::mtError, {B::mbAbort, B::mbRetry, B::mbIgnore}), mrAbort);
-    EXPECT_EQ(d.MessageDlg("m", TMsgDlgType::mtConfirmation, {B::mbYes, B::mbNo, B::mbHelp}), mrNo);
+    EXPECT_EQ(d.MessageDlg("m", TMsgDlgType::mtError, {B::mbAbort, B::mbCancel}), mrCancel);
+    // No button that agrees to anything: an overwrite question stays unanswered.
+    EXPECT_EQ(d.MessageDlg("m", TMsgDlgType::mtConfirmation, {B::mbYes, B::mbNo, B::mbHelp}), mrCancel);
+    EXPECT_EQ(d.MessageDlg("m", TMsgDlgType::mtConfirmation, {B::mbYes, B::mbNo, B::mbNoToAll, B::mbYesToAll}),
+              mrCancel);
+    EXPECT_EQ(d.MessageDlg("m", TMsgDlgType::mtInformation, {}), mrCancel);
     std::string v = "keep";
     EXPECT_FALSE(d.InputQuery("c", "p", v));
     EXPECT_EQ(v, "keep");

@@ -207,19 +207,22 @@ TEST(Locale, TurkishRule) {
         }
     }
     // Where the system lacks the locale, build one from the system's locale
-    // sources into a temporary folder and point the C library at it.
+    // sources (package locales) into a temporary folder and point the C
+    // library at it. Only setlocale probes it: glibc's newlocale leaks its
+    // copy of LOCPATH, which the leak checker of the sanitizer build reports.
     TempFolder localeDir;
     if (name == nullptr && HaveTool("localedef") &&
         RunCommand("localedef -i tr_TR -f UTF-8 " + ShellQuote(localeDir.File("tr_TR.UTF-8")) + " 2>&1") == 0) {
         setenv("LOCPATH", localeDir.Path().c_str(), 1);
-        if (LocaleAvailable("tr_TR.UTF-8")) name = "tr_TR.UTF-8";
+        name = "tr_TR.UTF-8";
     }
-    if (name == nullptr) {
-        unsetenv("LOCPATH");
-        GTEST_SKIP() << "no tr_TR.UTF-8 locale on this system and none could be built (localedef, locales)";
-    }
+    const char* const skipText = "no tr_TR.UTF-8 locale on this system and none could be built (localedef, locales)";
+    if (name == nullptr) GTEST_SKIP() << skipText;
     ScopedLocale tr(name);
-    ASSERT_TRUE(tr.ok());
+    if (!tr.ok()) {
+        unsetenv("LOCPATH");
+        GTEST_SKIP() << skipText;
+    }
     EXPECT_EQ(platform::LocaleLanguage(), "tr");
     EXPECT_EQ(platform::UpperCodePoint(U'i'), U'\u0130');
     EXPECT_EQ(platform::UpperCodePoint(U'\u0131'), U'I');

@@ -244,7 +244,7 @@ TEST_F(Directory, NamesCommentsAndTheArchiveCommentAsWritten)
     const TAKDirArray& list = a.DirManager()->CurrentList;
     EXPECT_EQ(list.ItemAt(0).Header.Flags & FlagUtf8, 0);
     EXPECT_EQ(list.ItemAt(1).Header.Flags & FlagUtf8, FlagUtf8);
-    EXPECT_EQ(list.ItemAt(2).Header.Flags & FlagUtf8, 0);
+    EXPECT_EQ(list.ItemAt(2).Header.Flags & FlagUtf8, FlagUtf8); // flags stay as read
     a.CloseArchive();
 
     const std::string bytes = ReadFile(t.File("names.zip"));
@@ -355,4 +355,42 @@ TEST_F(Directory, AnEntryThatDoesNotFitTheRestOfAVolumeMovesWhole)
     EXPECT_EQ(+r.DirectorySize, 51u + c1.size() + 51u);
 
     ExpectPeersExtract(t, PeerSet(t, {t.File("x_001.qvt"), t.File("x.qvt")}), {{"1.bin", d1}, {"2.bin", d2}});
+}
+
+TEST_F(Directory, EntriesCopiedFromAnotherToolKeepTheirNameBytesAndFlags)
+{
+    // Info-ZIP on Linux stores UTF-8 names without flag bit 11. Read without
+    // OEM conversion and written back, such a name must keep its bytes and
+    // its flags in the central entry, or it no longer matches its local
+    // header (Python's zipfile then refuses the item).
+    if (!HaveTool("zip")) GTEST_SKIP() << "Info-ZIP zip is not installed";
+    const std::string src = t.File("src/");
+    platform::ForceDirectories(src);
+    const std::string name = "caf\xC3\xA9.txt";
+    WriteFile(src + name, "from zip\n");
+    std::string out;
+    ASSERT_EQ(RunCommand("cd " + ShellQuote(src) + " && zip -q -X " + ShellQuote(t.File("peer.zip")) + " " +
+                             ShellQuote(name),
+                         &out),
+              0)
+        << out;
+    WriteFile(t.File("added.txt"), "added by us\n");
+
+    a.Options().SetOEMFileNames(false);
+    a.Options().SetStorePath(spNoPath);
+    a.SetFileName(t.File("peer.zip"));
+    a.OpenArchive();
+    ASSERT_EQ(a.DirManager()->CurrentList.GetCount(), 1);
+    EXPECT_EQ(a.DirManager()->CurrentList.ItemAt(0).StoredName, name);
+    a.AddFiles(t.File("added.txt"), faAnyFile, "");
+    a.CloseArchive();
+
+    const std::string bytes = ReadFile(t.File("peer.zip"));
+    const TEndRecord r = EndRecordOf(bytes);
+    const auto h = RecordAt<TCentralHeaderImage>(bytes, r.DirectoryOffset);
+    ASSERT_EQ(+h.Signature, SigCentralHeader);
+    EXPECT_EQ(h.Flags & FlagUtf8, 0);
+    EXPECT_EQ(bytes.substr(r.DirectoryOffset + 46, h.FileNameLength), name);
+    EXPECT_EQ(PythonZipEntries(t.File("peer.zip"), true, &out), 2) << out;
+    EXPECT_EQ(RunCommand("unzip -tqq " + ShellQuote(t.File("peer.zip")), &out), 0) << out;
 }
