@@ -12,6 +12,7 @@
 struct TDirItem {
     TCentralHeaderImage Header{};          // the 46 fixed bytes, written as they stand
     std::string StoredName;                // "/" between folders; a folder ends with "/"
+    std::string RawName;                   // the name bytes as the archive holds them (read or written), when known
     std::string ItemComment;
     std::vector<TExtraBlock> ExtraBlocks;  // every block read with the central entry
     bool Zip64 = false;

@@ -22,7 +22,10 @@ uint32_t Clamp32(int64_t v) { return v >= 0xFFFFFFFFLL ? Zip64Marker32 : static_
 std::string CentralNameBytes(TDirItem& item, bool oemFileNames)
 {
     std::string bytes;
-    if ((item.Header.Flags & FlagUtf8) != 0) {
+    if (!item.RawName.empty()) {
+        // Exactly what the local header holds, so both names always agree.
+        bytes = item.RawName;
+    } else if ((item.Header.Flags & FlagUtf8) != 0) {
         bytes = item.StoredName;
     } else {
         bool utf8 = false;

@@ -5,6 +5,7 @@
 
 #include "archiver/DirArray.h"
 #include "platform/System.h"
+#include "primitives/AKCrc.h"
 
 namespace {
 
@@ -180,6 +181,28 @@ std::string DecodeStoredName(const std::string& raw, bool oemFileNames, uint16_t
     return oemFileNames ? platform::OemToAnsi(bytes) : bytes;
 }
 
+std::string DecodeCentralName(const std::string& raw, bool oemFileNames, uint16_t flags, uint16_t versionMadeBy,
+                              const std::vector<TExtraBlock>& extraBlocks) {
+    const std::string bytes = raw.substr(0, raw.find('\0'));
+    if ((flags & FlagUtf8) == 0) {
+        constexpr uint16_t UnicodePathID = 0x7075;
+        for (const TExtraBlock& b : extraBlocks) {
+            // version (1), CRC-32 of the stored name bytes (4), UTF-8 name.
+            if (b.HeaderID != UnicodePathID || b.Data.size() < 5 || b.Data[0] != 1) continue;
+            uint32_t crc = 0;
+            for (int k = 0; k < 4; ++k) crc |= static_cast<uint32_t>(b.Data[1 + k]) << (8 * k);
+            uint32_t reg = 0xFFFFFFFFu;
+            UpdateCRC(raw.data(), static_cast<int64_t>(raw.size()), reg);
+            const std::string name(b.Data.begin() + 5, b.Data.end());
+            if (~reg == crc && platform::IsValidUtf8(name) && name.find('\0') == std::string::npos) return name;
+        }
+        constexpr uint16_t HostUnix = 3;
+        if ((versionMadeBy >> 8) == HostUnix && !platform::IsAscii(bytes) && platform::IsValidUtf8(bytes))
+            return bytes;
+    }
+    return DecodeStoredName(raw, oemFileNames, flags);
+}
+
 std::string EncodeItemName(TDirItem& item, bool oemFileNames) {
     bool utf8 = false;
     std::string bytes = EncodeStoredName(item.StoredName, oemFileNames, utf8);
@@ -190,6 +213,7 @@ std::string EncodeItemName(TDirItem& item, bool oemFileNames) {
         item.Header.Flags |= FlagUtf8;
     else
         item.Header.Flags &= static_cast<uint16_t>(~FlagUtf8);
+    item.RawName = bytes;
     return bytes;
 }
 

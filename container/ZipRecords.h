@@ -152,6 +152,14 @@ std::string EncodeStoredName(const std::string& name, bool oemFileNames, bool& u
 // Name bytes as read: flag bit 11 means UTF-8 as stored; otherwise
 // converted from code page 437 when oemFileNames is set.
 std::string DecodeStoredName(const std::string& raw, bool oemFileNames, uint16_t flags);
+// The name of a central entry. Beyond DecodeStoredName: an Info-ZIP Unicode
+// Path block (0x7075) whose CRC matches the stored bytes gives the UTF-8
+// name, and an entry made on a Unix host (version made by, high byte 3)
+// whose bytes are valid UTF-8 keeps them as they are: Info-ZIP on Linux
+// writes UTF-8 names without flag bit 11, and reading them as code page
+// 437 would turn every non-ASCII name into another name.
+std::string DecodeCentralName(const std::string& raw, bool oemFileNames, uint16_t flags, uint16_t versionMadeBy,
+                              const std::vector<TExtraBlock>& extraBlocks);
 
 // Serialisation helpers.
 std::vector<uint8_t> RecordBytes(const TEndRecord& r, const std::string& comment);

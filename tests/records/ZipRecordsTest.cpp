@@ -676,3 +676,43 @@ TEST(ZipRecordsPeers, InfoZipArchivesParsedLikeZipfile) {
         }
     }
 }
+
+TEST(ZipRecords, CentralNamesFromOtherTools) {
+    const std::string utf8 = "caf\xC3\xA9.txt";  // café.txt
+    const std::string cp437 = "caf\x82.txt";
+    auto unicodePath = [](const std::string& stored, const std::string& name) {
+        TExtraBlock b;
+        b.HeaderID = 0x7075;
+        uint32_t crc = static_cast<uint32_t>(crc32(0, reinterpret_cast<const Bytef*>(stored.data()),
+                                                   static_cast<uInt>(stored.size())));
+        b.Data.push_back(1);
+        for (int k = 0; k < 4; ++k) b.Data.push_back(static_cast<uint8_t>(crc >> (8 * k)));
+        b.Data.insert(b.Data.end(), name.begin(), name.end());
+        b.DataSize = static_cast<uint16_t>(b.Data.size());
+        return b;
+    };
+    TExtraBlock wrongCrc = unicodePath("other", utf8);
+    const uint16_t unix = 3 << 8 | 30, dos = 20, ntfs = 2836;
+    struct {
+        const char* what;
+        std::string raw;
+        uint16_t flags, madeBy;
+        std::vector<TExtraBlock> extra;
+        std::string name;
+    } cases[] = {
+        {"Info-ZIP on Linux: UTF-8 bytes, no flag", utf8, 0, unix, {}, utf8},
+        {"Unix host, bytes that are not UTF-8", cp437, 0, unix, {}, "caf\xC3\xA9.txt"},
+        {"MS-DOS host: code page 437", cp437, 0, dos, {}, utf8},
+        {"NTFS host, UTF-8-looking bytes stay code page 437", utf8, 0, ntfs, {}, "caf\xE2\x94\x9C\xE2\x8C\x90.txt"},
+        {"flag bit 11", utf8, FlagUtf8, dos, {}, utf8},
+        {"Unicode Path block with matching CRC", cp437, 0, dos, {unicodePath(cp437, utf8)}, utf8},
+        {"Unicode Path block with another CRC is ignored", cp437, 0, dos, {wrongCrc}, utf8},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        EXPECT_EQ(DecodeCentralName(c.raw, true, c.flags, c.madeBy, c.extra), c.name);
+    }
+    // Without the code page conversion the Unicode Path block still names the item.
+    EXPECT_EQ(DecodeCentralName(cp437, false, 0, dos, {unicodePath(cp437, utf8)}), utf8);
+    EXPECT_EQ(DecodeCentralName(cp437, false, 0, dos, {}), cp437);
+}
