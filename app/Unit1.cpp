@@ -49,6 +49,7 @@ constexpr int kMaxVolumeMB = 700;
 
 const QColor kSilver(192, 192, 192);
 const QColor kButtonFace(240, 240, 240);
+const QColor kGrayText(128, 128, 128);
 
 // "MS Sans Serif" and "Arial" are rarely installed here: the faces after them
 // are the nearest sans-serif ones at the same pixel height.
@@ -190,6 +191,8 @@ void TForm1::BuildComponents()
         p.setColor(QPalette::Button, kButtonFace);
         p.setColor(QPalette::Window, kButtonFace);
         p.setColor(QPalette::ButtonText, Qt::black);
+        // Greyed while a command runs, so the user sees they are off.
+        p.setColor(QPalette::Disabled, QPalette::ButtonText, kGrayText);
         b->setPalette(p);
         return b;
     };

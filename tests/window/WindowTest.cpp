@@ -29,6 +29,7 @@
 #include <ostream>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "app/OpenDialog.h"
@@ -196,6 +197,8 @@ TEST_F(WindowTest, ComponentsUnderTheirNames)
             EXPECT_TRUE(button->autoFillBackground());              // not transparent
             EXPECT_EQ(button->palette().color(QPalette::ButtonText), v.colour);
             EXPECT_EQ(button->focusPolicy(), Qt::NoFocus);
+            // Greyed when off, as during a command.
+            EXPECT_NE(button->palette().color(QPalette::Disabled, QPalette::ButtonText), v.colour);
         }
     }
     EXPECT_EQ(form->Image1, form->findChild<QLabel*>("Image1"));
@@ -519,6 +522,21 @@ TEST_F(WindowTest, ClosingDuringACommandWaitsForIt)
     EXPECT_FALSE(fs::exists(tmp.File("other.qvt")));
     for (int i = 0; i < 20 && form->isVisible(); ++i) QCoreApplication::processEvents();
     EXPECT_FALSE(form->isVisible());
+}
+
+TEST(WindowProgram, WithoutADisplayItSaysSoAndFails)
+{
+    // Nothing listens on display 9999: the program is told of a display it cannot reach.
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM", "qvtsplit: no display found"},
+        {"env -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM DISPLAY=:9999", "qvtsplit: cannot open the display"},
+    };
+    for (const auto& [env, message] : cases) {
+        SCOPED_TRACE(env);
+        std::string out;
+        EXPECT_EQ(RunCommand(env + " " + ShellQuote(QVTSPLIT_PATH), &out), 1) << out;
+        EXPECT_NE(out.find(message), std::string::npos) << out;
+    }
 }
 
 TEST_F(WindowTest, Screenshot)
