@@ -11,8 +11,6 @@
 
 namespace {
 
-uint16_t Clamp16(int64_t v) { return v >= 0xFFFF ? Zip64Marker16 : static_cast<uint16_t>(v < 0 ? 0 : v); }
-uint32_t Clamp32(int64_t v) { return v >= 0xFFFFFFFFLL ? Zip64Marker32 : static_cast<uint32_t>(v < 0 ? 0 : v); }
 
 // The name bytes of an item's central entry: the bytes its local header holds.
 // Flag bit 11 already says which they are (the commit set it for new items,
@@ -174,15 +172,7 @@ void TAKDirManager::WriteDirectory(TStream* NewStream)
     const std::string& comment = ArchiveComment;
     const size_t commentLength = std::min<size_t>(comment.size(), 0xFFFF);
 
-    EndRecord = TEndRecord{};
-    EndRecord.Signature = SigEndRecord;
-    EndRecord.ThisDisk = Clamp16(thisVolume);
-    EndRecord.StartDisk = Clamp16(startVolume);
-    EndRecord.EntriesOnDisk = Clamp16(count);
-    EndRecord.TotalEntries = Clamp16(count);
-    EndRecord.DirectorySize = Clamp32(directorySize);
-    EndRecord.DirectoryOffset = Clamp32(startOffset);
-    EndRecord.CommentLength = static_cast<uint16_t>(commentLength);
+    EndRecord = MakeEndRecord(thisVolume, startVolume, count, directorySize, startOffset, commentLength);
 
     // ZIP64 end records whenever a field of the end record holds its marker
     // (a directory that starts beyond 4 GiB in a large volume may end on a
@@ -195,22 +185,9 @@ void TAKDirManager::WriteDirectory(TStream* NewStream)
     Zip64Locator = TZip64Locator{};
     IsZip64 = zip64;
     if (zip64) {
-        Zip64EndRecord.Signature = SigZip64EndRecord;
-        Zip64EndRecord.RestSize = 44;
-        Zip64EndRecord.VersionMadeBy = VersionZip64;
-        Zip64EndRecord.VersionNeeded = VersionZip64;
-        Zip64EndRecord.ThisDisk = static_cast<uint32_t>(thisVolume);
-        Zip64EndRecord.StartDisk = static_cast<uint32_t>(startVolume);
-        Zip64EndRecord.EntriesOnDisk = static_cast<uint64_t>(count);
-        Zip64EndRecord.TotalEntries = static_cast<uint64_t>(count);
-        Zip64EndRecord.DirectorySize = static_cast<uint64_t>(directorySize);
-        Zip64EndRecord.DirectoryOffset = static_cast<uint64_t>(startOffset);
+        Zip64EndRecord = MakeZip64EndRecord(thisVolume, startVolume, count, directorySize, startOffset);
         Stream->WriteBuffer(&Zip64EndRecord, sizeof Zip64EndRecord);
-
-        Zip64Locator.Signature = SigZip64Locator;
-        Zip64Locator.EndRecordDisk = static_cast<uint32_t>(thisVolume);
-        Zip64Locator.EndRecordOffset = static_cast<uint64_t>(position);
-        Zip64Locator.TotalDisks = static_cast<uint32_t>(thisVolume + 1);
+        Zip64Locator = MakeZip64Locator(thisVolume, position);
         Stream->WriteBuffer(&Zip64Locator, sizeof Zip64Locator);
     }
     // The end records always go whole into the volume written last.
