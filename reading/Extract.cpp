@@ -249,8 +249,11 @@ void TAKBaseArchiver::ProcessSelectedItems(TAKProcessOperation Operation) {
                         DoOnConfirmProcessFile(name, Operation, confirm);
                         if (!confirm)
                             break;
+                        // Without a base folder the items go into the current folder,
+                        // never into the root of the file system.
+                        const std::string& base = baseDir_.empty() ? workingBaseDir_ : baseDir_;
                         const std::string prefix =
-                            platform::IncludeTrailingPathDelimiter(baseDir_.empty() ? workingBaseDir_ : baseDir_);
+                            platform::IncludeTrailingPathDelimiter(base.empty() ? platform::GetCurrentDir() : base);
                         DoOnFileProgress(storedName, 0.0, Operation, ppStart, Cancelled);
                         if (Cancelled) {
                             stop = true;

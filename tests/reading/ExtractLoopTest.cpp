@@ -1,9 +1,11 @@
 // Selecting items and the extraction loop: masks, folders, overwrite modes,
 // the failure answers, cancelling, and the events of an empty archive.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include "archiver/Arkiva.h"
 #include "platform/FileSystem.h"
+#include "platform/Paths.h"
 #include "tests/reading/ReadingSupport.h"
 
 namespace {
@@ -261,3 +263,23 @@ TEST(Events, BlockProgress) {
 }
 
 } // namespace
+
+// Without a base folder the items land in the current folder, not in "/".
+TEST(ExtractLoop, EmptyBaseDirMeansTheCurrentFolder) {
+    TempFolder tmp;
+    platform::ForceDirectories(tmp.File("src"));
+    WriteFile(tmp.File("src/one.txt"), "one");
+    Shell("cd " + ShellQuote(tmp.File("src")) + " && zip -q ../a.zip one.txt");
+    platform::ForceDirectories(tmp.File("here"));
+    const std::string saved = platform::GetCurrentDir();
+    ASSERT_EQ(chdir(tmp.File("here").c_str()), 0);
+    {
+        TArkiva a;
+        a.SetFileName(tmp.File("a.zip"));
+        a.OpenArchive(64);
+        a.ExtractFiles("*.*", 10431, "");
+    }
+    ASSERT_EQ(chdir(saved.c_str()), 0);
+    EXPECT_EQ(ReadFile(tmp.File("here/one.txt")), "one");
+    EXPECT_FALSE(platform::PathExists("/one.txt"));
+}
