@@ -4,15 +4,15 @@
 #
 #   bench/split_bench.sh BUILD_DIR [SIZE_MIB]
 #
-# BUILD_DIR holds bench/bench_split. SIZE_MIB (default 1024) is the size of
+# BUILD_DIR holds cli/qvt. SIZE_MIB (default 1024) is the size of
 # the incompressible file, cut into 100 MiB volumes. Every tool reads the
 # same file, warm in the page cache, and writes into the same file system;
 # each one runs three times and its best time counts.
 set -euo pipefail
 build="${1:?usage: bench/split_bench.sh BUILD_DIR [SIZE_MIB]}"
 size_mib="${2:-1024}"
-bench="$build/bench/bench_split"
-[ -x "$bench" ] || { echo "split_bench: build the bench_split target in $build first" >&2; exit 2; }
+qvt="$build/cli/qvt"
+[ -x "$qvt" ] || { echo "split_bench: build the qvt target in $build first" >&2; exit 2; }
 for tool in 7zz zip unzip split /usr/bin/time; do
   command -v "$tool" >/dev/null || { echo "split_bench: $tool is needed" >&2; exit 2; }
 done
@@ -57,7 +57,7 @@ echo "== split: $size_mib MiB, incompressible, into 100 MiB stored volumes"
 head -c "$((size_mib << 20))" /dev/urandom >"$work/source.bin"
 cat "$work/source.bin" >/dev/null # warm the page cache
 
-measure "bench_split (ours)" "$bench" "$work/source.bin" "$work/out/source.qvt" 100
+measure "qvt split -s 100M (ours)" "$qvt" split "$work/source.bin" -s 100M -o "$work/out/source.qvt" -q
 ours_t="$best_time" ours_m="$best_mem"
 # The set of the last run, checked by 7-Zip under its own names.
 mkdir -p "$work/check"
@@ -95,7 +95,9 @@ with open(path, 'w') as f:
         written += len(line)
 EOF
 mib="$(awk -v b="$(stat -c %s "$work/text.log")" 'BEGIN { print b / 1048576 }')"
-measure "bench_split (ours, mode 6)" "$bench" "$work/text.log" "$work/out/text.zip" 0 6
+# One volume larger than the file: a single archive file, as zip writes.
+one_volume="$(( ($(stat -c %s "$work/text.log") >> 20) + 1 ))"
+measure "qvt split -l 6 (ours)" "$qvt" split "$work/text.log" -s "$one_volume" -l 6 -o "$work/out/text.zip" -q
 ours_t="$best_time"
 unzip -tq "$work/out/text.zip" >/dev/null || { echo "split_bench: unzip rejects our archive" >&2; exit 1; }
 ours_size="$(stat -c %s "$work/out/text.zip")"

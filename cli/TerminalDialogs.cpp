@@ -39,7 +39,9 @@ bool ReadLine(std::string& line) {
 } // namespace
 
 bool TerminalDialogs::Interactive() {
-    return isatty(STDIN_FILENO) == 1;
+    // The questions are written to standard error: one nobody can see is
+    // answered as in a script.
+    return isatty(STDIN_FILENO) == 1 && isatty(STDERR_FILENO) == 1;
 }
 
 int TerminalDialogs::MessageDlg(const std::string& msg, TMsgDlgType, const TMsgDlgButtons& buttons) {

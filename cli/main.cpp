@@ -1,13 +1,17 @@
 // qvt: split, merge, list and test volume sets from a terminal or a script,
 // driving the archiver exactly as the window does.
+#include <algorithm>
 #include <cinttypes>
 #include <clocale>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <vector>
+
+#include <sys/stat.h>
 
 #include "archiver/Arkiva.h"
 #include "cli/Progress.h"
@@ -56,22 +60,32 @@ const char* const kUsage =
     "      Read and check every item (size and CRC-32) without writing anything.\n"
     "\n"
     "  -q          no progress line\n"
+    "  --          end of options: a name beginning with \"-\" follows\n"
     "  --help      this text (also after a command)\n"
     "  --version   the program's and the archiver's version\n"
     "\n"
     "Exit status: 0 done, 1 the operation failed, 2 wrong command line, 130 interrupted.\n";
 
-// The window's archiver, remembering the item failures it was asked about.
+// The window's archiver, remembering the items it gave up: failures answered
+// with Ignore (a retried item that then succeeds is no failure; an abort ends
+// the operation with its own error) and encrypted items without a password.
 class CliArchiver : public TArkiva {
 public:
     int Failures = 0;
     std::string LastFailure;
+    std::vector<std::string> Skipped;
 
     void DoOnProcessFileFailure(const std::string& FileName, TAKProcessOperation Operation, int32_t NativeError,
                                 int32_t ErrorCode, const std::string& ErrorMessage, TAKAction& Action) override {
-        ++Failures;
-        LastFailure = ErrorMessage;
         TArkiva::DoOnProcessFileFailure(FileName, Operation, NativeError, ErrorCode, ErrorMessage, Action);
+        if (Action == fxaIgnore) {
+            ++Failures;
+            LastFailure = ErrorMessage;
+        }
+    }
+    void DoOnPassword(const std::string& FileName, std::string& NewPassword, bool& SkipFile) override {
+        TArkiva::DoOnPassword(FileName, NewPassword, SkipFile);
+        if (SkipFile) Skipped.push_back(FileName);
     }
 };
 
@@ -104,13 +118,19 @@ Args Parse(int argc, char** argv) {
     Args a;
     if (argc < 2) throw UsageError{"no command given"};
     a.command = argv[1];
+    bool optionsEnd = false;
     for (int i = 2; i < argc; ++i) {
         const std::string s = argv[i];
+        if (optionsEnd) {
+            a.positional.push_back(s);
+            continue;
+        }
         auto value = [&](std::optional<std::string>& slot) {
             if (i + 1 >= argc) throw UsageError{"option " + s + " needs a value"};
             slot = argv[++i];
         };
-        if (s == "--help" || s == "-h") a.help = true;
+        if (s == "--") optionsEnd = true; // a name that begins with "-" follows
+        else if (s == "--help" || s == "-h") a.help = true;
         else if (s == "-q" || s == "--quiet") a.quiet = true;
         else if (s == "-s" || s == "--size") value(a.size);
         else if (s == "-o" || s == "--output") value(a.output);
@@ -187,23 +207,53 @@ void RemoveVolumeSet(CliArchiver& zip) {
     platform::DeleteFile(zip.FileName());
 }
 
+// Two names of one file (hard links).
+bool SameFile(const std::string& a, const std::string& b) {
+    struct stat sa {}, sb {};
+    return stat(a.c_str(), &sa) == 0 && stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+}
+
+// The path with its links resolved as far as it exists.
+std::string Canonical(const std::string& path) {
+    std::error_code ec;
+    const std::filesystem::path p = std::filesystem::weakly_canonical(path, ec);
+    return ec ? path : p.string();
+}
+
 int Split(const Args& a) {
     Allow(a, "solpq");
     const std::string file = platform::ExpandFileName(OnePositional(a, "FILE"));
     const int64_t volumeSize = a.size ? ParseSize(*a.size) : int64_t(700) << 20;
     const int level = a.level ? ParseLevel(*a.level) : 0;
     std::string archive = a.output ? platform::ExpandFileName(*a.output) : platform::ChangeFileExt(file, ".qvt");
-    if (archive == file) throw UsageError{"the archive would replace " + file + "; name another one with -o"};
     if (!platform::FileExists(file)) throw EAKException(33, nullptr, {file});
 
     CliArchiver zip;
     ApplyWindowSettings(zip);
+    zip.SetFileName(archive);
+    // Creating a volume truncates it: the file must not be one of them (the
+    // archive itself or a numbered volume), under any spelling of its path.
+    const std::string source = Canonical(file);
+    const std::string set = platform::IncludeTrailingPathDelimiter(Canonical(platform::ExtractFilePath(archive))) +
+                            platform::ExtractFileName(archive);
+    // Volumes lie beside the archive: only there can the file be one.
+    const bool beside = platform::ExtractFilePath(source) == platform::ExtractFilePath(set);
+    const int64_t volumes = beside ? std::min<int64_t>(platform::FileSize(file) / volumeSize + 2, INT32_MAX) : 0;
+    for (int64_t n = -1; n < volumes; ++n) {
+        std::string name = set;
+        zip.GetVolumeFileName(name, static_cast<int32_t>(n), false);
+        if (name == source || (n == -1 && SameFile(name, source)))
+            throw UsageError{"the archive would replace " + file + "; name another one with -o"};
+    }
     zip.SetCompressionMode(level);
     if (a.password) zip.SetPassword(*a.password);
     ProgressLine progress(!a.quiet, "split", platform::FileSize(file));
     HookProgress(zip, progress);
+    // The file's name is the add's mask: a name with "*" or "?" in it (legal
+    // here) also matches its neighbours, which must not come along.
+    zip.OnConfirmProcessFile = [&file](TAKBaseArchiver*, const std::string& name, TAKProcessOperation,
+                                       bool& confirm) { confirm = name == file; };
 
-    zip.SetFileName(archive);
     // Set before the first volume is requested so its free-space check sees
     // the size this split uses.
     zip.SpanningOptions().SetCustomVolumeSize(volumeSize);
@@ -230,6 +280,8 @@ int Split(const Args& a) {
     zip.CloseArchive();
     progress.Finish(stored);
     if (!stored) {
+        // An ignored failure leaves a set without the file: nothing of it stays.
+        RemoveVolumeSet(zip);
         std::fprintf(stderr, "qvt: %s\n", zip.LastFailure.empty() ? ("nothing was stored from " + file).c_str()
                                                                   : zip.LastFailure.c_str());
         return ExitFailed;
@@ -269,12 +321,12 @@ int Merge(const Args& a) {
         progress.Finish(false);
         return ExitInterrupted;
     }
-    progress.Finish(zip.Failures == 0);
-    if (zip.Failures > 0) {
-        std::fprintf(stderr, "qvt: %s\n", zip.LastFailure.c_str());
-        return ExitFailed;
-    }
-    return ExitOk;
+    const bool done = zip.Failures == 0 && zip.Skipped.empty();
+    progress.Finish(done);
+    if (zip.Failures > 0) std::fprintf(stderr, "qvt: %s\n", zip.LastFailure.c_str());
+    for (const std::string& name : zip.Skipped)
+        std::fprintf(stderr, "qvt: \"%s\" was not extracted: no valid password\n", name.c_str());
+    return done ? ExitOk : ExitFailed;
 }
 
 const char* MethodName(uint16_t method) {
@@ -336,32 +388,42 @@ int Test(const Args& a) {
     if (a.password) zip.SetPassword(*a.password);
     zip.SetFileName(OnePositional(a, "ARCHIVE"));
     zip.OpenArchive(fmOpenRead | fmShareDenyNone);
+    // Ctrl-C stops inside a large item too, at its next block.
+    zip.ProgressEnabled = true;
+    zip.OnOverallProgress = [](TAKBaseArchiver*, double, TAKProcessOperation, TAKProgressPhase, bool& cancel) {
+        if (g_interrupted) cancel = true;
+    };
     const int32_t count = zip.DirManager()->CurrentList.GetCount();
     int failed = 0;
+    // The failures' own messages go to standard error, one line each.
+    std::vector<std::string> errors;
     for (int32_t i = 0; i < count && !g_interrupted; ++i) {
         const std::string name = zip.DirManager()->CurrentList.ItemAt(i).StoredName;
         NullStream sink;
         try {
+            zip.Cancelled = false;
             zip.ExtractItemToStream(i, sink);
+            if (g_interrupted) break;
             if (zip.SkipCurrentFile) {
                 ++failed;
-                std::printf("SKIPPED %s: no password\n", name.c_str());
+                std::printf("SKIPPED %s: no valid password\n", name.c_str());
+                errors.push_back("\"" + name + "\" was not tested: no valid password");
             } else {
                 std::printf("OK      %s\n", name.c_str());
             }
-        } catch (const EAKException& e) {
+        } catch (const std::exception& e) {
+            // A platform error (a truncated volume, for one) fails this item only.
             ++failed;
             std::printf("FAILED  %s: %s\n", name.c_str(), e.what());
+            errors.push_back(e.what());
         }
     }
     zip.CloseArchive();
     if (g_interrupted) return ExitInterrupted;
     std::printf("%d item%s tested, %d failed\n", count, count == 1 ? "" : "s", failed);
-    if (failed) {
-        std::fprintf(stderr, "qvt: %d of %d items failed the test\n", failed, count);
-        return ExitFailed;
-    }
-    return ExitOk;
+    std::fflush(stdout);
+    for (const std::string& e : errors) std::fprintf(stderr, "qvt: %s\n", e.c_str());
+    return failed ? ExitFailed : ExitOk;
 }
 
 } // namespace

@@ -3,6 +3,7 @@
 // copy of the old tail, then the directory; a cancel, an abort or an
 // exception rolls everything back.
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <memory>
 #include <set>
@@ -111,6 +112,31 @@ int64_t DataDescriptorLength(TStream& tail, int64_t at, const TDirItem& item) {
     return std::min<int64_t>(n, off + (item.Zip64 ? 20 : 12));
 }
 
+// A directory need not list the items in the order in which they lie. The
+// rewrite starts at the lowest local header among the saved items from
+// `first` on (`tailStart`), and every item listed before `first` that lies
+// behind that point is rewritten too: otherwise cutting the archive would
+// lose it, or a later item would be looked for in front of the tail. So
+// `first` becomes the largest index not above it before which every item
+// lies in front of all the items from there on.
+void CoverItemsBehindTheCut(const TAKDirArray& saved, int32_t& first, int32_t& tailStart) {
+    if (first >= saved.GetCount()) return;
+    const size_t n = static_cast<size_t>(saved.GetCount());
+    size_t f = static_cast<size_t>(first);
+    std::vector<int64_t> offset(n);
+    for (size_t i = 0; i < n; ++i) offset[i] = ItemLocalHeaderOffset(saved.ItemAt(static_cast<int32_t>(i)));
+    std::vector<int64_t> lowestFrom(n + 1, INT64_MAX); // lowest offset of the items from i on
+    for (size_t i = n; i-- > 0;) lowestFrom[i] = std::min(lowestFrom[i + 1], offset[i]);
+    std::vector<int64_t> highestBefore(f + 1, INT64_MIN); // highest offset of the items before i
+    for (size_t i = 0; i < f; ++i) highestBefore[i + 1] = std::max(highestBefore[i], offset[i]);
+    while (f > 0 && highestBefore[f] >= lowestFrom[f]) --f;
+    size_t start = f;
+    for (size_t k = f + 1; k < n; ++k)
+        if (offset[k] < offset[start]) start = k;
+    first = static_cast<int32_t>(f);
+    tailStart = static_cast<int32_t>(start);
+}
+
 } // namespace
 
 void TAKBaseArchiver::CommitUpdate() {
@@ -154,16 +180,18 @@ void TAKBaseArchiver::CommitUpdate() {
     }
 
     const int32_t savedCount = saved.GetCount();
+    int32_t tailStart = commit_.FirstChangedIndex;
+    if (spanningMode_ == smNone || inMemory_) CoverItemsBehindTheCut(saved, commit_.FirstChangedIndex, tailStart);
     if (commit_.FirstChangedIndex < savedCount) {
         try {
-            SaveArchiveTail(commit_.FirstChangedIndex);
+            SaveArchiveTail(tailStart);
         } catch (...) {
             // The archive itself is untouched so far.
             DeleteTailFile();
             current.CopyFrom(saved);
             throw;
         }
-        commit_.CutPosition = ItemLocalHeaderOffset(saved.ItemAt(commit_.FirstChangedIndex));
+        commit_.CutPosition = ItemLocalHeaderOffset(saved.ItemAt(tailStart));
     } else if (savedCount == 0) {
         commit_.CutPosition = dirManager_->StubSize;
     } else {
@@ -405,10 +433,12 @@ bool TAKBaseArchiver::WriteNewItem(int32_t Index) {
                     patch(*archiveStream_, headerOffset);
                     archiveStream_->Seek(0, SeekOrigin::End);
                 } else {
-                    // The writer has closed that volume and moved on.
+                    // The writer has closed that volume and moved on. Like
+                    // every volume but the last it is not synced: that would
+                    // write the whole volume out, and FlushBuffers is for the
+                    // archive file.
                     TFileStream volume(headerFile, fmOpenReadWrite | fmShareDenyNone);
                     patch(volume, headerOffset);
-                    if (options_->FlushBuffers()) volume.Flush();
                 }
             } else {
                 patch(*temp.Stream, 0);

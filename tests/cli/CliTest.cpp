@@ -24,6 +24,13 @@ QvtRun Qvt(const std::string& args) {
     return r;
 }
 
+// Runs qvt the same way and keeps only what it wrote to standard error.
+QvtRun QvtStderr(const std::string& args) {
+    QvtRun r;
+    r.status = RunCommand(ShellQuote(kQvt) + " " + args + " </dev/null 2>&1 >/dev/null", &r.out);
+    return r;
+}
+
 std::string Q(const std::string& s) {
     return ShellQuote(s);
 }
@@ -92,6 +99,15 @@ TEST(Cli, VolumeNames) {
     ASSERT_EQ(r.status, 0) << r.out;
     EXPECT_TRUE(platform::FileExists(tmp.File("out/set_001.qvt")));
     EXPECT_TRUE(platform::FileExists(tmp.File("out/set.qvt")));
+
+    // A name with a wildcard in it takes that file only, not the neighbours it matches.
+    WriteFile(tmp.File("w?ld.bin"), "one");
+    WriteFile(tmp.File("wXld.bin"), "two");
+    r = Qvt("split " + Q(tmp.File("w?ld.bin")));
+    ASSERT_EQ(r.status, 0) << r.out;
+    QvtRun list = Qvt("list " + Q(tmp.File("w?ld.qvt")));
+    EXPECT_NE(list.out.find("w?ld.bin\n"), std::string::npos) << list.out;
+    EXPECT_NE(list.out.find(" 1 item"), std::string::npos) << list.out;
 }
 
 TEST(Cli, ListAndTestPeerArchives) {
@@ -147,16 +163,45 @@ TEST(Cli, ExitStatuses) {
     WriteFile(tmp.File("d.qvt"), bytes);
     QvtRun test = Qvt("test " + Q(tmp.File("d.qvt")));
     EXPECT_EQ(test.status, 1) << test.out;
-    EXPECT_NE(test.out.find("Native error: 00008"), std::string::npos) << test.out;
+    EXPECT_NE(test.out.find("FAILED  d.bin"), std::string::npos) << test.out;
+    // Standard error holds the archiver's own message and nothing else.
+    test = QvtStderr("test " + Q(tmp.File("d.qvt")));
+    EXPECT_EQ(test.status, 1);
+    EXPECT_EQ(test.out, "qvt: Invalid size or check sum of file or unsupported compression format"
+                        " - Native error: 00008\n");
     QvtRun merge = Qvt("merge " + Q(tmp.File("d.qvt")) + " -d " + Q(tmp.File("out")));
     EXPECT_EQ(merge.status, 1) << merge.out;
     EXPECT_NE(merge.out.find("Native error:"), std::string::npos) << merge.out;
     EXPECT_FALSE(platform::FileExists(tmp.File("out/d.bin")));
 
+    // An encrypted set without its password (no terminal to ask on) is no success.
+    const std::string secret = tmp.File("s.bin");
+    WriteFile(secret, RandomBytes(70000, 9));
+    ASSERT_EQ(Qvt("split " + Q(secret) + " -p right").status, 0);
+    for (const char* pw : {"", " -p wrong"}) {
+        SCOPED_TRACE(pw);
+        QvtRun r = QvtStderr("merge " + Q(tmp.File("s.qvt")) + " -d " + Q(tmp.File("pw")) + pw);
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(r.out, "qvt: \"s.bin\" was not extracted: no valid password\n");
+        EXPECT_FALSE(platform::FileExists(tmp.File("pw/s.bin")));
+        EXPECT_EQ(Qvt("test " + Q(tmp.File("s.qvt")) + pw).status, 1);
+    }
+
     // Refuses to replace the file it splits.
     WriteFile(tmp.File("self.qvt"), "data");
     EXPECT_EQ(Qvt("split " + Q(tmp.File("self.qvt"))).status, 2);
     EXPECT_EQ(ReadFile(tmp.File("self.qvt")), "data");
+    // Nor one of the numbered volumes the split would create, nor a link to one.
+    const std::string volume(200000, 'v');
+    WriteFile(tmp.File("v_002.qvt"), volume);
+    ASSERT_EQ(symlink(tmp.File("v_002.qvt").c_str(), tmp.File("-link").c_str()), 0);
+    EXPECT_EQ(Qvt("split " + Q(tmp.File("v_002.qvt")) + " -o " + Q(tmp.File("v.qvt")) + " -s 64K").status, 2);
+    std::string out;
+    EXPECT_EQ(RunCommand("cd " + Q(tmp.Path()) + " && " + Q(kQvt) + " split -s 64K -o v.qvt -- -link </dev/null", &out),
+              2)
+        << out;
+    EXPECT_EQ(ReadFile(tmp.File("v_002.qvt")), volume);
+    EXPECT_FALSE(platform::FileExists(tmp.File("v_001.qvt")));
 }
 
 TEST(Cli, InterruptedSplitLeavesNoVolume) {

@@ -319,6 +319,47 @@ TEST(Commit, ItemsWithDataDescriptorsAreCopiedWhole) {
     EXPECT_EQ(out.find("Warning"), std::string::npos) << out;
 }
 
+// A directory need not list the items in the order in which they lie: an
+// item listed before the replaced one may lie behind it, one listed after
+// it in front of it. Neither may be lost or read from the wrong place.
+TEST(Commit, DirectoryOrderUnlikeTheItemsOrderIsUpdatedWhole) {
+    Fixture f;
+    const std::vector<std::string> files = f.MakeFiles(3, 30000);
+    // Python writes f0, f1, f2; the directory is then rewritten as f2, f1, f0.
+    const std::string script =
+        "import struct, sys, zipfile\n"
+        "arc = sys.argv[1]\n"
+        "with zipfile.ZipFile(arc, 'w', zipfile.ZIP_DEFLATED) as z:\n"
+        "    for p in sys.argv[2:]: z.write(p, p.rsplit('/', 1)[1])\n"
+        "d = open(arc, 'rb').read()\n"
+        "e = d.rfind(b'PK\\x05\\x06')\n"
+        "size, off = struct.unpack('<II', d[e + 12:e + 20])\n"
+        "entries, p = [], off\n"
+        "while p < off + size:\n"
+        "    n, m, k = struct.unpack('<HHH', d[p + 28:p + 34])\n"
+        "    entries.append(d[p:p + 46 + n + m + k]); p += 46 + n + m + k\n"
+        "open(arc, 'wb').write(d[:off] + b''.join(reversed(entries)) + d[e:])\n";
+    // The last listed (lying first), the first listed (lying last), the middle one.
+    for (int replaced : {0, 2, 1}) {
+        SCOPED_TRACE(replaced);
+        std::string out;
+        ASSERT_EQ(RunCommand(Python() + " -c " + ShellQuote(script) + " " + ShellQuote(f.archive) + " " +
+                                 ShellQuote(files[0]) + " " + ShellQuote(files[1]) + " " + ShellQuote(files[2]),
+                             &out),
+                  0)
+            << out;
+        ASSERT_EQ(ReadRecords(f.archive).Entries[0].Name, "f2.txt");
+        WriteFile(files[replaced], TextBytes(20000, 500 + static_cast<uint32_t>(replaced)));
+        auto a = NewArchiver(f.archive, 6);
+        a->Options().SetOverwriteMode(omAlways);
+        a->OpenArchive();
+        a->AddFiles(files[replaced], 10431, "");
+        a->CloseArchive();
+        EXPECT_TRUE(RunCommand("unzip -t " + ShellQuote(f.archive), &out) == 0) << out;
+        EXPECT_TRUE(PythonMatches(f.archive, f.Members({files[2], files[1], files[0]}), "", &out)) << out;
+    }
+}
+
 TEST(Commit, FourGiBSourceWithoutZip64IsRefusedBeforeWriting) {
     Fixture f;
     const std::string big = f.dir.File("big.bin");
