@@ -316,7 +316,17 @@ void TForm1::SpeedButton1Click()
         zip->SetBaseDir(platform::ExtractFilePath(file));
         SetLabelCaption(Label2, QStringLiteral("WAIT!!"));
         QApplication::processEvents();
-        zip->AddFiles(file, kSearchAttr, "");
+        {
+            // The file's name is the add's mask: a name holding "*" or "?"
+            // (legal here) would also take the neighbours it matches.
+            zip->OnConfirmProcessFile = [file](TAKBaseArchiver*, const std::string& name, TAKProcessOperation,
+                                               bool& confirm) { confirm = name == file; };
+            struct ResetHandler {
+                TArkiva& a;
+                ~ResetHandler() { a.OnConfirmProcessFile = nullptr; }
+            } reset{*zip};
+            zip->AddFiles(file, kSearchAttr, "");
+        }
         SetLabelCaption(Label2, QString());
         zip->CloseArchive();
         bar->setValue(100);

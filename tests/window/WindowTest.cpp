@@ -36,6 +36,7 @@
 #include "app/QtDialogs.h"
 #include "app/Unit1.h"
 #include "app/folderBrowse.h"
+#include "container/DirManager.h"
 #include "platform/Dialogs.h"
 #include "tests/common/TestSupport.h"
 
@@ -353,6 +354,25 @@ TEST_F(WindowTest, SmallFilesGiveOneArchiveFile)
         EXPECT_EQ(RunCommand("unzip -p " + ShellQuote(tmp.File("readme.qvt")) + " readme", &out), 0);
         EXPECT_EQ(out, "short text\n");
     }
+}
+
+TEST_F(WindowTest, ANameWithWildcardsSplitsOnlyThatFile)
+{
+    // "?" is a legal file-name character here; the add's mask must not take
+    // the neighbour it matches along.
+    const std::string source = tmp.File("a?c.bin");
+    WriteFile(source, "the one\n");
+    WriteFile(tmp.File("abc.bin"), "a neighbour\n");
+    Split(source, 1);
+    ASSERT_TRUE(errors.empty()) << errors.front().toStdString();
+    TArkiva check;
+    check.SetFileName(tmp.File("a?c.qvt"));
+    check.OpenArchive(64);
+    ASSERT_EQ(check.DirManager()->CurrentList.GetCount(), 1);
+    EXPECT_EQ(check.DirManager()->CurrentList.ItemAt(0).StoredName, "a?c.bin");
+    // The handler is gone again: a merge extracts every item.
+    Merge(tmp.File("a?c.qvt"), tmp.File("back"));
+    EXPECT_EQ(ReadFile(tmp.File("back/a?c.bin")), "the one\n");
 }
 
 TEST_F(WindowTest, SplitAfterMergingASingleVolumeStillCutsVolumes)
