@@ -44,3 +44,11 @@ std::string ResolveExistingVolumeName(const std::string& name)
     std::sort(matches.begin(), matches.end());
     return folder + matches.front();
 }
+
+bool TakeExistingVolumeName(std::string& name)
+{
+    const std::string found = ResolveExistingVolumeName(name);
+    if (!platform::FileExists(found)) return false;
+    name = found;
+    return true;
+}

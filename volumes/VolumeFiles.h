@@ -9,3 +9,7 @@
 // first of them in byte order; otherwise `name` unchanged. Used only when
 // reading a set: writing keeps the computed names exactly.
 std::string ResolveExistingVolumeName(const std::string& name);
+
+// True when the volume exists under `name` or a case variant of it; `name`
+// then becomes the name of the file found.
+bool TakeExistingVolumeName(std::string& name);

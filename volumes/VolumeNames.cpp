@@ -25,16 +25,6 @@ std::string TwoDigits(int32_t volumeNumber)
     return text;
 }
 
-// With CheckExists the inserted disk decides: a file of either convention
-// counts, also when its letters differ in case from the computed name.
-bool ExistingVolume(std::string& name)
-{
-    const std::string found = ResolveExistingVolumeName(name);
-    if (!platform::FileExists(found)) return false;
-    name = found;
-    return true;
-}
-
 } // namespace
 
 bool TAKBaseArchiver::HasExeExtension(const std::string& Name)
@@ -70,11 +60,11 @@ void TAKBaseArchiver::GetVolumeFileName(std::string& Name, int32_t VolumeNumber,
         std::string first = advanced ? numbered : plain;
         if (CheckExists) {
             std::string other = advanced ? plain : numbered;
-            if (ExistingVolume(first)) {
+            if (TakeExistingVolumeName(first)) {
                 Name = first;
                 return;
             }
-            if (ExistingVolume(other)) {
+            if (TakeExistingVolumeName(other)) {
                 Name = other;
                 return;
             }

@@ -23,15 +23,6 @@ bool Confirmed(const std::string& text)
            mrOk;
 }
 
-// The existence check of the read requests; takes a case variant of the
-// computed name that another tool wrote.
-bool VolumeFileExists(std::string& name)
-{
-    const std::string found = ResolveExistingVolumeName(name);
-    if (!platform::FileExists(found)) return false;
-    name = found;
-    return true;
-}
 
 } // namespace
 
@@ -119,7 +110,7 @@ void TAKBaseArchiver::RequestVolume(const TAKVolumeNumberInfo& Info)
             DoRequestMiddleVolume(wanted.VolumeNumber, name, cancel);
         if (cancel) break;
         if (name.empty() && spanningMode_ != smSpanning) return;
-        if (VolumeFileExists(name) || openMode_ == fmCreate) {
+        if (TakeExistingVolumeName(name) || openMode_ == fmCreate) {
             OpenVolumeFile(name);
             volumeInfo_.VolumeNumber = wanted.VolumeNumber;
             volumeInfo_.VolumeKind = wanted.VolumeKind;
@@ -158,7 +149,7 @@ void TAKBaseArchiver::DoRequestFirstVolume(std::string& VolumeFileName, bool& Ca
             GetVolumeFileName(VolumeFileName, 0, true);
         }
     } else {
-        Cancel = !(VolumeFileExists(VolumeFileName) || openMode_ == fmCreate);
+        Cancel = !(TakeExistingVolumeName(VolumeFileName) || openMode_ == fmCreate);
     }
 }
 
@@ -170,10 +161,10 @@ void TAKBaseArchiver::DoRequestLastVolume(std::string& VolumeFileName, bool& Can
         OnRequestLastVolume(this, VolumeFileName, Cancel);
     } else if (spanningMode_ == smSpanning) {
         Cancel = !Confirmed(SInsertLastDisk);
-        while (!Cancel && !VolumeFileExists(VolumeFileName))
+        while (!Cancel && !TakeExistingVolumeName(VolumeFileName))
             Cancel = !Confirmed(Format(SLastDiskNotFound, {VolumeFileName}));
     } else {
-        Cancel = !VolumeFileExists(VolumeFileName);
+        Cancel = !TakeExistingVolumeName(VolumeFileName);
     }
 }
 
@@ -192,7 +183,7 @@ void TAKBaseArchiver::DoRequestMiddleVolume(int32_t VolumeNumber, std::string& V
             GetVolumeFileName(VolumeFileName, VolumeNumber, true);
         }
     } else {
-        Cancel = !VolumeFileExists(VolumeFileName);
+        Cancel = !TakeExistingVolumeName(VolumeFileName);
     }
 }
 
