@@ -7,20 +7,9 @@
 #include <string>
 
 #include "archiver/Arkiva.h"
+#include "bench/BenchSupport.h"
 #include "container/DirManager.h"
 
-namespace {
-
-// Peak resident set size in KiB, from the kernel's own account.
-long PeakRssKiB() {
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line))
-        if (line.rfind("VmHWM:", 0) == 0) return std::stol(line.substr(6));
-    return -1;
-}
-
-} // namespace
 
 int main(int argc, char** argv) {
     if (argc != 3) {
