@@ -5,6 +5,7 @@
 
 #include <array>
 #include <climits>
+#include <system_error>
 #include <cstddef>
 
 #include <zlib.h>
@@ -239,4 +240,64 @@ uint32_t CRC32Update(uint32_t reg, const void* data, int32_t len) {
 void UpdateCRC(const void* data, int64_t len, uint32_t& reg) {
     if (data == nullptr || len <= 0) return;
     reg = Update(reg, static_cast<const unsigned char*>(data), static_cast<uint64_t>(len));
+}
+
+namespace {
+// Below this a thread hand-over costs more than it saves.
+constexpr int64_t MinParallelBlock = 64 * 1024;
+} // namespace
+
+TParallelCRC::~TParallelCRC() {
+    End();
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        quit_ = true;
+    }
+    wake_.notify_all();
+    if (worker_.joinable()) worker_.join();
+}
+
+void TParallelCRC::Begin(const void* data, int64_t len, uint32_t& reg) {
+    End();
+    if (len < MinParallelBlock) {
+        UpdateCRC(data, len, reg);
+        return;
+    }
+    if (!worker_.joinable()) {
+        try {
+            worker_ = std::thread([this] { Loop(); });
+        } catch (const std::system_error&) {
+            UpdateCRC(data, len, reg);
+            return;
+        }
+    }
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        data_ = data;
+        len_ = len;
+        reg_ = &reg;
+        busy_ = true;
+    }
+    wake_.notify_one();
+}
+
+void TParallelCRC::End() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    done_.wait(lock, [this] { return !busy_; });
+}
+
+void TParallelCRC::Loop() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    for (;;) {
+        wake_.wait(lock, [this] { return busy_ || quit_; });
+        if (!busy_) return; // quit with nothing pending
+        const void* data = data_;
+        const int64_t len = len_;
+        uint32_t* reg = reg_;
+        lock.unlock();
+        UpdateCRC(data, len, *reg);
+        lock.lock();
+        busy_ = false;
+        done_.notify_all();
+    }
 }

@@ -22,3 +22,34 @@ const uint32_t* CRC32Table();
 inline uint32_t CRC32Step(uint32_t reg, uint8_t b) {
     return CRC32Table()[(reg ^ b) & 0xFF] ^ (reg >> 8);
 }
+
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+
+// Runs UpdateCRC on a block on a second core while the caller writes the same
+// block out. Splitting and merging are bound by I/O; overlapped, the CRC costs
+// them no time. The block must stay unchanged, and the register alive, until
+// End returns. Small blocks, and a system that gives no thread, are done at once.
+class TParallelCRC {
+public:
+    TParallelCRC() = default;
+    ~TParallelCRC();
+    TParallelCRC(const TParallelCRC&) = delete;
+    TParallelCRC& operator=(const TParallelCRC&) = delete;
+
+    void Begin(const void* data, int64_t len, uint32_t& reg);
+    // Waits until the block given to Begin is done; does nothing when none is pending.
+    void End();
+
+private:
+    void Loop();
+    std::mutex mutex_;
+    std::condition_variable wake_, done_;
+    std::thread worker_;
+    const void* data_ = nullptr;
+    int64_t len_ = 0;
+    uint32_t* reg_ = nullptr;
+    bool busy_ = false;
+    bool quit_ = false;
+};

@@ -230,8 +230,10 @@ bool TItemReader::Emit(const uint8_t* Data, int64_t Count) {
     const int64_t room = std::max<int64_t>(expectedSize_ - written_, 0);
     const int64_t take = std::min(Count, room);
     if (take > 0) {
-        UpdateCRC(Data, take, crc_);
-        if (destination_.Write(Data, take) != take)
+        crcWorker_.Begin(Data, take, crc_);
+        const bool whole = destination_.Write(Data, take) == take;
+        crcWorker_.End();
+        if (!whole)
             return false;
         written_ += take;
     }

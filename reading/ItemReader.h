@@ -8,6 +8,7 @@
 #include <zlib.h>
 
 #include "archiver/Arkiva.h"
+#include "primitives/AKCrc.h"
 #include "primitives/AKCrypt.h"
 
 class TItemReader {
@@ -70,6 +71,8 @@ private:
     bool zstreamReady_ = false;
     bool zstreamEnded_ = false;
     TAKCryptKeys keys_{};
+    // Last, so that it has finished with the buffers before they go.
+    TParallelCRC crcWorker_;  // the CRC of a block runs beside its writing
 };
 
 // The volume that holds the item's local header, with the number of the

@@ -169,13 +169,17 @@ bool TCompressPipeline::Run() {
 
     owner_.FileProgressTotal = static_cast<long double>(sourceSize_);
     bool cancelled = false;
+    // The CRC of a plain block runs beside its deflating and writing; the
+    // input buffer is not touched again before it is done.
+    TParallelCRC crc;
     while (bytesRead_ < sourceSize_) {
+        crc.End();
         RaiseProgress(cancelled);
         if (cancelled) break;
         const int64_t n = std::min(blockSize_, sourceSize_ - bytesRead_);
         try {
             if (source_.Read(input_.data(), n) != n) break;
-            if (!encrypted_) UpdateCRC(input_.data(), n, crc_);
+            if (!encrypted_) crc.Begin(input_.data(), n, crc_);
             CompressBlock(n);
             if (encrypted_) EncryptBuffer(blockLength_, 0, blockData_, keys_);
             bytesRead_ += n;
@@ -195,6 +199,7 @@ bool TCompressPipeline::Run() {
             break;
         }
     }
+    crc.End();
 
     if (deflating_) {
         if (owner_.Cancelled)

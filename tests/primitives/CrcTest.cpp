@@ -181,3 +181,28 @@ TEST(Crc32, FoldRunsWhereTheCpuHasIt) {
     EXPECT_EQ(CRC32Accelerated(), __builtin_cpu_supports("pclmul") && __builtin_cpu_supports("sse4.1"));
 }
 #endif
+
+TEST(ParallelCrc, SameValueAsInline) {
+    const std::string data = RandomBytes(3 * 1048576 + 123, 99);
+    uint32_t inline_ = 0xFFFFFFFFu;
+    UpdateCRC(data.data(), static_cast<int64_t>(data.size()), inline_);
+    // Blocks of several sizes, small ones (done at once) among them, handed
+    // over one after the other as the pipelines do.
+    for (int64_t block : {int64_t(1000), int64_t(65536), int64_t(1048576), int64_t(3 * 1048576 + 123)}) {
+        uint32_t reg = 0xFFFFFFFFu;
+        TParallelCRC crc;
+        for (int64_t pos = 0; pos < static_cast<int64_t>(data.size()); pos += block) {
+            crc.Begin(data.data() + pos, std::min<int64_t>(block, static_cast<int64_t>(data.size()) - pos), reg);
+            crc.End();
+        }
+        crc.End(); // nothing pending: returns at once
+        EXPECT_EQ(reg, inline_) << block;
+    }
+    // Destroyed with a block pending: it finishes first.
+    uint32_t reg = 0xFFFFFFFFu;
+    {
+        TParallelCRC crc;
+        crc.Begin(data.data(), static_cast<int64_t>(data.size()), reg);
+    }
+    EXPECT_EQ(reg, inline_);
+}
