@@ -6,18 +6,7 @@
 #include "archiver/AKConst.h"
 #include "archiver/Arkiva.h"
 #include "platform/Dialogs.h"
-
-namespace {
-
-// Installs scripted dialogs for one test and restores the previous ones.
-struct ScriptedDialogsScope {
-    std::shared_ptr<ScriptedDialogs> d = std::make_shared<ScriptedDialogs>();
-    std::shared_ptr<Dialogs> previous;
-    ScriptedDialogsScope() { previous = SetDialogs(d); }
-    ~ScriptedDialogsScope() { SetDialogs(previous); }
-};
-
-} // namespace
+#include "tests/common/TestSupport.h"
 
 TEST(ArchiverSurface, DefaultsOfBaseAndDerived) {
     TAKBaseArchiver base;
@@ -213,17 +202,17 @@ TEST(ArchiverDispatch, DefaultOverwritePrompt) {
         {mrYesToAll, true, omAlways}, {mrCancel, false, omAlways}};
     for (auto c : cases) {
         a.Options().SetOverwriteMode(omAlways);
-        scope.d->MessageAnswers.push_back(c.answer);
+        scope.dialogs->MessageAnswers.push_back(c.answer);
         std::string dest = "/out/b.txt";
         bool confirm = !c.confirm;
         a.DoOnConfirmOverwrite("/in/a.txt", dest, confirm);
         EXPECT_EQ(confirm, c.confirm) << c.answer;
         EXPECT_EQ(a.Options().OverwriteMode(), c.mode) << c.answer;
     }
-    ASSERT_EQ(scope.d->Log.size(), 5u);
-    EXPECT_EQ(scope.d->Log[0].Text, "Overwrite file \"/out/b.txt\" with \"/in/a.txt\"");
-    EXPECT_EQ(scope.d->Log[0].Type, TMsgDlgType::mtConfirmation);
-    EXPECT_EQ(scope.d->Log[0].Buttons, (TMsgDlgButtons{TMsgDlgBtn::mbYes, TMsgDlgBtn::mbNo,
+    ASSERT_EQ(scope.dialogs->Log.size(), 5u);
+    EXPECT_EQ(scope.dialogs->Log[0].Text, "Overwrite file \"/out/b.txt\" with \"/in/a.txt\"");
+    EXPECT_EQ(scope.dialogs->Log[0].Type, TMsgDlgType::mtConfirmation);
+    EXPECT_EQ(scope.dialogs->Log[0].Buttons, (TMsgDlgButtons{TMsgDlgBtn::mbYes, TMsgDlgBtn::mbNo,
                                                       TMsgDlgBtn::mbNoToAll, TMsgDlgBtn::mbYesToAll}));
 }
 
@@ -250,8 +239,8 @@ TEST(ArchiverDispatch, NobodyToAskMeansNoOverwriteNoPasswordAbort) {
 TEST(ArchiverDispatch, DefaultPasswordPrompt) {
     ScriptedDialogsScope scope;
     TArkiva a;
-    scope.d->InputAnswers.push_back({true, "secret"});
-    scope.d->InputAnswers.push_back({false, "ignored"});
+    scope.dialogs->InputAnswers.push_back({true, "secret"});
+    scope.dialogs->InputAnswers.push_back({false, "ignored"});
     std::string pw = "old";
     bool skip = true;
     a.DoOnPassword("docs/a.txt", pw, skip);
@@ -259,10 +248,10 @@ TEST(ArchiverDispatch, DefaultPasswordPrompt) {
     EXPECT_EQ(pw, "secret");
     a.DoOnPassword("docs/a.txt", pw, skip);
     EXPECT_TRUE(skip);
-    ASSERT_EQ(scope.d->Log.size(), 2u);
-    EXPECT_TRUE(scope.d->Log[0].IsInput);
-    EXPECT_EQ(scope.d->Log[0].Text, "Password for \"docs/a.txt\"");
-    EXPECT_EQ(scope.d->Log[0].Prompt, "Enter password: ");
+    ASSERT_EQ(scope.dialogs->Log.size(), 2u);
+    EXPECT_TRUE(scope.dialogs->Log[0].IsInput);
+    EXPECT_EQ(scope.dialogs->Log[0].Text, "Password for \"docs/a.txt\"");
+    EXPECT_EQ(scope.dialogs->Log[0].Prompt, "Enter password: ");
 }
 
 TEST(ArchiverDispatch, DefaultFailurePrompt) {
@@ -272,18 +261,18 @@ TEST(ArchiverDispatch, DefaultFailurePrompt) {
     // A cancelled volume request aborts without asking.
     a.DoOnProcessFileFailure("f", poAdd, 45, 24, "msg", action);
     EXPECT_EQ(action, fxaAbort);
-    EXPECT_TRUE(scope.d->Log.empty());
+    EXPECT_TRUE(scope.dialogs->Log.empty());
 
     struct { int answer; TAKAction action; } cases[] = {
         {mrRetry, fxaRetry}, {mrIgnore, fxaIgnore}, {mrAbort, fxaAbort}, {mrCancel, fxaAbort}};
     for (auto c : cases) {
-        scope.d->MessageAnswers.push_back(c.answer);
+        scope.dialogs->MessageAnswers.push_back(c.answer);
         a.DoOnProcessFileFailure("f", poAdd, 33, 12, "Cannot open file \"f\"", action);
         EXPECT_EQ(action, c.action);
     }
-    ASSERT_EQ(scope.d->Log.size(), 4u);
-    EXPECT_EQ(scope.d->Log[0].Text, "Cannot open file \"f\". File processing error, possibly disk is full");
-    EXPECT_EQ(scope.d->Log[0].Buttons,
+    ASSERT_EQ(scope.dialogs->Log.size(), 4u);
+    EXPECT_EQ(scope.dialogs->Log[0].Text, "Cannot open file \"f\". File processing error, possibly disk is full");
+    EXPECT_EQ(scope.dialogs->Log[0].Buttons,
               (TMsgDlgButtons{TMsgDlgBtn::mbAbort, TMsgDlgBtn::mbRetry, TMsgDlgBtn::mbIgnore}));
 
     // A handler decides alone, starting from fxaIgnore.

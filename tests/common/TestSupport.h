@@ -3,7 +3,10 @@
 // folder, whole-file I/O, running shell commands, reproducible bytes.
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
+
+#include "platform/Dialogs.h"
 
 // A fresh folder under the system temporary folder, removed with all its
 // content when the object goes out of scope.
@@ -36,3 +39,17 @@ std::string RandomBytes(size_t n, uint32_t seed);
 bool HaveTool(const std::string& name);
 // Quotes s for /bin/sh (single quotes).
 std::string ShellQuote(const std::string& s);
+
+// Installs scripted dialogs for the life of the object: every question of
+// the archiver's default dispatch is answered from its queues.
+class ScriptedDialogsScope {
+public:
+    ScriptedDialogsScope() : dialogs(std::make_shared<ScriptedDialogs>()) { previous_ = SetDialogs(dialogs); }
+    ~ScriptedDialogsScope() { SetDialogs(previous_); }
+    ScriptedDialogsScope(const ScriptedDialogsScope&) = delete;
+    ScriptedDialogsScope& operator=(const ScriptedDialogsScope&) = delete;
+    std::shared_ptr<ScriptedDialogs> dialogs;
+
+private:
+    std::shared_ptr<Dialogs> previous_;
+};

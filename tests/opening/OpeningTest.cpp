@@ -153,14 +153,6 @@ int Shell(const std::string& folder, const std::string& cmd) {
     return rc;
 }
 
-// Installs scripted dialogs for the life of the object.
-struct ScriptedScope {
-    std::shared_ptr<ScriptedDialogs> Dialogs = std::make_shared<ScriptedDialogs>();
-    std::shared_ptr<::Dialogs> Previous;
-    ScriptedScope() : Previous(SetDialogs(Dialogs)) {}
-    ~ScriptedScope() { SetDialogs(Previous); }
-};
-
 } // namespace
 
 // ---------------------------------------------------------------------------
@@ -327,11 +319,11 @@ TEST(OpeningZip64, RecordsLocatorAndDamage) {
     Put16(allMarkers, EndAt(good) + 6, 0xFFFF);
     WriteFile(path, allMarkers);
     {
-        ScriptedScope dialogs;
+        ScriptedDialogsScope dialogs;
         auto a = OpenRead(path);
         EXPECT_EQ(a->SpanningMode(), smNone);
         EXPECT_EQ(a->DirManager()->CurrentList.GetCount(), 2);
-        EXPECT_TRUE(dialogs.Dialogs->Log.empty());
+        EXPECT_TRUE(dialogs.dialogs->Log.empty());
     }
 
     // Bytes put in front of a ZIP64 archive whose offsets do not count them:
@@ -622,14 +614,14 @@ TEST(OpeningVolumes, MissingVolumes) {
         TempFolder tmp;
         WriteSet(z, tmp.Path());
         if (c.Missing >= 0) platform::DeleteFile(tmp.File(Num("x_%03d.qvt", c.Missing + 1)));
-        ScriptedScope dialogs;
+        ScriptedDialogsScope dialogs;
         std::string message;
         EXPECT_EQ(OpenCode(tmp.File("x.qvt"), &message), c.Code) << message;
         if (c.Prompt) {
-            ASSERT_EQ(dialogs.Dialogs->Log.size(), 1u);
-            EXPECT_EQ(dialogs.Dialogs->Log[0].Text, c.Prompt);
+            ASSERT_EQ(dialogs.dialogs->Log.size(), 1u);
+            EXPECT_EQ(dialogs.dialogs->Log[0].Text, c.Prompt);
         } else {
-            EXPECT_TRUE(dialogs.Dialogs->Log.empty());
+            EXPECT_TRUE(dialogs.dialogs->Log.empty());
         }
         if (c.Code == 0) {
             auto a = OpenRead(tmp.File("x.qvt"));

@@ -22,16 +22,6 @@ public:
     void SetOpenModeForTest(uint16_t mode) { openMode_ = mode; }
 };
 
-// Installs scripted dialogs for the life of the object.
-class ScriptedDialogsScope {
-public:
-    ScriptedDialogsScope() : dialogs(std::make_shared<ScriptedDialogs>()) { previous_ = SetDialogs(dialogs); }
-    ~ScriptedDialogsScope() { SetDialogs(previous_); }
-    std::shared_ptr<ScriptedDialogs> dialogs;
-
-private:
-    std::shared_ptr<Dialogs> previous_;
-};
 
 constexpr uint16_t TestDosDate = (44 << 9) | (3 << 5) | 15; // 2024-03-15
 constexpr uint16_t TestDosTime = (12 << 11) | (30 << 5);    // 12:30:00

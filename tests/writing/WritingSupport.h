@@ -63,16 +63,6 @@ inline void AddInOrder(TAKBaseArchiver& a, const std::vector<std::string>& files
     a.EndUpdate();
 }
 
-// Every question of the default dispatch is answered from a script.
-class ScriptedDialogsScope {
-public:
-    ScriptedDialogsScope() : dialogs(std::make_shared<ScriptedDialogs>()) { previous_ = SetDialogs(dialogs); }
-    ~ScriptedDialogsScope() { SetDialogs(previous_); }
-    std::shared_ptr<ScriptedDialogs> dialogs;
-
-private:
-    std::shared_ptr<Dialogs> previous_;
-};
 
 // ---- peers ----
 
