@@ -25,39 +25,7 @@ work="$(mktemp -d "${TMPDIR:-/tmp}/qvt-merge-bench.XXXXXX")"
 trap 'rm -rf "$work"' EXIT
 runs=3
 
-# Best elapsed seconds and the peak memory (KiB) of that run, of a command
-# that writes into $work/out; the output is checked against $2 (unless it
-# is "-") and removed. $mib is the size the throughput is counted on.
-best_time=0
-best_mem=0
-measure() {
-  local label="$1" expect="$2"
-  shift 2
-  best_time=""
-  best_mem=0
-  for ((r = 0; r < runs; r++)); do
-    rm -rf "$work/out"
-    mkdir -p "$work/out"
-    sync
-    /usr/bin/time -f "%e %M" -o "$work/time.txt" "$@" >/dev/null
-    if [ "$expect" != "-" ]; then
-      cmp -s "$expect" "$work/out/$(basename "$expect")" || { echo "merge_bench: $label wrote a wrong file" >&2; exit 1; }
-    fi
-    read -r t m <"$work/time.txt"
-    if [ -z "$best_time" ] || awk -v a="$t" -v b="$best_time" 'BEGIN { exit !(a < b) }'; then
-      best_time="$t"
-      best_mem="$m"
-    fi
-  done
-  rm -rf "$work/out"
-  printf '  %-34s %7.2f s  %8.1f MiB/s  peak %6.1f MiB\n' "$label" "$best_time" \
-    "$(awk -v s="$mib" -v t="$best_time" 'BEGIN { print (t > 0 ? s / t : 0) }')" \
-    "$(awk -v m="$best_mem" 'BEGIN { print m / 1024 }')"
-}
-
-verdict() { # name, condition text, awk condition
-  if awk "BEGIN { exit !($3) }"; then echo "  ok    $1: $2"; else echo "  SLOW  $1: $2"; fi
-}
+. "$(dirname "$0")/lib.sh"
 
 mib="$size_mib"
 echo "== merge: $size_mib MiB in 100 MiB stored volumes"

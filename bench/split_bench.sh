@@ -21,43 +21,14 @@ work="$(mktemp -d "${TMPDIR:-/tmp}/qvt-split-bench.XXXXXX")"
 trap 'rm -rf "$work"' EXIT
 runs=3
 
-# Best elapsed seconds and the peak memory (KiB) of that run, of a command
-# that writes into $work/out (emptied before every run). $mib is the size
-# the throughput is counted on.
-best_time=0
-best_mem=0
-measure() {
-  local label="$1"
-  shift
-  best_time=""
-  best_mem=0
-  for ((r = 0; r < runs; r++)); do
-    rm -rf "$work/out"
-    mkdir -p "$work/out"
-    sync
-    /usr/bin/time -f "%e %M" -o "$work/time.txt" "$@" >/dev/null
-    read -r t m <"$work/time.txt"
-    if [ -z "$best_time" ] || awk -v a="$t" -v b="$best_time" 'BEGIN { exit !(a < b) }'; then
-      best_time="$t"
-      best_mem="$m"
-    fi
-  done
-  printf '  %-34s %7.2f s  %8.1f MiB/s  peak %6.1f MiB\n' "$label" "$best_time" \
-    "$(awk -v s="$mib" -v t="$best_time" 'BEGIN { print (t > 0 ? s / t : 0) }')" \
-    "$(awk -v m="$best_mem" 'BEGIN { print m / 1024 }')"
-}
-
-verdict() { # name, condition text, awk condition
-  if awk "BEGIN { exit !($3) }"; then echo "  ok    $1: $2"; else echo "  SLOW  $1: $2"; fi
-}
-ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", (b > 0 ? a / b : 0) }'; }
+. "$(dirname "$0")/lib.sh"
 
 mib="$size_mib"
 echo "== split: $size_mib MiB, incompressible, into 100 MiB stored volumes"
 head -c "$((size_mib << 20))" /dev/urandom >"$work/source.bin"
 cat "$work/source.bin" >/dev/null # warm the page cache
 
-measure "qvt split -s 100M (ours)" "$qvt" split "$work/source.bin" -s 100M -o "$work/out/source.qvt" -q
+measure "qvt split -s 100M (ours)" - "$qvt" split "$work/source.bin" -s 100M -o "$work/out/source.qvt" -q
 ours_t="$best_time" ours_m="$best_mem"
 # The set of the last run, checked by 7-Zip under its own names.
 mkdir -p "$work/check"
@@ -68,10 +39,10 @@ ln "$work/out/source.qvt" "$work/check/source.zip"
 echo "  our set: $n volumes, accepted by 7zz t"
 rm -rf "$work/check"
 
-measure "7zz a -tzip -mx0 -v100m" 7zz a -bd -tzip -mx0 -v100m "$work/out/source.zip" "$work/source.bin"
+measure "7zz a -tzip -mx0 -v100m" - 7zz a -bd -tzip -mx0 -v100m "$work/out/source.zip" "$work/source.bin"
 sz_t="$best_time"
 # split(1) is the floor: the same bytes read and written, no headers, no CRC.
-measure "split -b 100M" split -b 100M "$work/source.bin" "$work/out/part."
+measure "split -b 100M" - split -b 100M "$work/source.bin" "$work/out/part."
 split_t="$best_time"
 
 echo "  ratios: ours/7zz $(ratio "$ours_t" "$sz_t"), ours/split $(ratio "$ours_t" "$split_t")"
@@ -97,11 +68,11 @@ EOF
 mib="$(awk -v b="$(stat -c %s "$work/text.log")" 'BEGIN { print b / 1048576 }')"
 # One volume larger than the file: a single archive file, as zip writes.
 one_volume="$(( ($(stat -c %s "$work/text.log") >> 20) + 1 ))"
-measure "qvt split -l 6 (ours)" "$qvt" split "$work/text.log" -s "$one_volume" -l 6 -o "$work/out/text.zip" -q
+measure "qvt split -l 6 (ours)" - "$qvt" split "$work/text.log" -s "$one_volume" -l 6 -o "$work/out/text.zip" -q
 ours_t="$best_time"
 unzip -tq "$work/out/text.zip" >/dev/null || { echo "split_bench: unzip rejects our archive" >&2; exit 1; }
 ours_size="$(stat -c %s "$work/out/text.zip")"
-measure "zip -6" zip -q -6 -j "$work/out/text.zip" "$work/text.log"
+measure "zip -6" - zip -q -6 -j "$work/out/text.zip" "$work/text.log"
 zip_t="$best_time"
 zip_size="$(stat -c %s "$work/out/text.zip")"
 echo "  $(stat -c %s "$work/text.log") bytes; ours $ours_size, zip -6 $zip_size bytes"
