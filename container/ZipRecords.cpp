@@ -33,6 +33,14 @@ void ForEachForeignBlock(const TDirItem& item, size_t used, F&& f) {
 
 } // namespace
 
+TExtraBlock MakeExtraBlock(uint16_t id, std::vector<uint8_t> data) {
+    TExtraBlock b;
+    b.HeaderID = id;
+    b.DataSize = static_cast<uint16_t>(data.size());
+    b.Data = std::move(data);
+    return b;
+}
+
 uint16_t ItemVersionValue(bool zip64, bool oemFileNames) {
     if (zip64)
         return VersionZip64;

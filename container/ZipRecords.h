@@ -118,6 +118,9 @@ struct TExtraBlock {
 
 struct TDirItem;
 
+// A block with its data size taken from the data.
+TExtraBlock MakeExtraBlock(uint16_t id, std::vector<uint8_t> data);
+
 // Version value of a new item (written into both version fields).
 uint16_t ItemVersionValue(bool zip64, bool oemFileNames);
 // ZIP64 thresholds: a 32-bit size/offset field overflows at 0xFFFFFFFF or

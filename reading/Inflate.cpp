@@ -290,7 +290,8 @@ bool TItemReader::ReadStoredOrDeflated() {
 
     const uint64_t limit = platform::AvailablePhysicalMemory() / 20;
 
-    input_.resize(static_cast<size_t>(BlockSize + 2));
+    // Chunks never exceed the item's data, so small items get a small buffer.
+    input_.resize(static_cast<size_t>(std::clamp<int64_t>(dataSize_, 0, BlockSize) + 2));
     if (item_.Header.Method == 8) {
         std::memset(&zstream_, 0, sizeof zstream_);
         if (inflateInit(&zstream_) != Z_OK)
@@ -382,7 +383,8 @@ bool TItemReader::ReadBlockFormat() {
     }
 
     archiver_.FileProgressTotal = source_->Size();
-    input_.resize(static_cast<size_t>(BlockSize + 2));
+    // Chunks never exceed the item's data, so small items get a small buffer.
+    input_.resize(static_cast<size_t>(std::clamp<int64_t>(dataSize_, 0, BlockSize) + 2));
 
     const int64_t itemSize = item_.Header.UncompressedSize == Zip64Marker32 ? item_.UncompressedSize64
                                                                             : static_cast<int64_t>(header.ItemSize);

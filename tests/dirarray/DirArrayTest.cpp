@@ -27,13 +27,7 @@ int32_t Find(TAKDirArray& list, const std::string& name) {
     return index;
 }
 
-TExtraBlock Block(uint16_t id, std::vector<uint8_t> data) {
-    TExtraBlock b;
-    b.HeaderID = id;
-    b.DataSize = static_cast<uint16_t>(data.size());
-    b.Data = std::move(data);
-    return b;
-}
+TExtraBlock Block(uint16_t id, std::vector<uint8_t> data) { return MakeExtraBlock(id, std::move(data)); }
 
 } // namespace
 

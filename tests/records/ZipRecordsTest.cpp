@@ -19,13 +19,7 @@ namespace {
 std::vector<uint8_t> Bytes(const std::string& s) { return {s.begin(), s.end()}; }
 std::string Str(const std::vector<uint8_t>& v) { return {v.begin(), v.end()}; }
 
-TExtraBlock Block(uint16_t id, std::vector<uint8_t> data) {
-    TExtraBlock b;
-    b.HeaderID = id;
-    b.DataSize = static_cast<uint16_t>(data.size());
-    b.Data = std::move(data);
-    return b;
-}
+TExtraBlock Block(uint16_t id, std::vector<uint8_t> data) { return MakeExtraBlock(id, std::move(data)); }
 
 // An item whose 32-bit fields hold the markers as zmAlways writes them.
 TDirItem Zip64Item(int64_t size, int64_t offset) {

@@ -37,15 +37,6 @@ protected:
         WriteFile(drive + "filler", std::string(static_cast<size_t>(DriveSize - free), 'f'));
         ASSERT_EQ(platform::DiskFreeBytes(drive), free);
     }
-    static int NativeErrorOf(const std::function<void()>& f)
-    {
-        try {
-            f();
-        } catch (const EAKException& e) {
-            return e.NativeError();
-        }
-        return -1;
-    }
 
     TempFolder t;
     std::string drive;

@@ -1,4 +1,5 @@
 #pragma once
+#include <functional>
 // Shared pieces of the volume tests: an archiver whose protected state the
 // tests may set, items written straight through the volume writer, and the
 // records read back from the bytes on disk.
@@ -118,4 +119,15 @@ inline int PythonZipEntries(const std::string& path, bool checkData = true, std:
     if (log) *log = out;
     if (rc != 0) return -1;
     return std::stoi(out);
+}
+
+// The archiver error code that f raises, or -1 when it raises none.
+inline int NativeErrorOf(const std::function<void()>& f)
+{
+    try {
+        f();
+    } catch (const EAKException& e) {
+        return e.NativeError();
+    }
+    return -1;
 }

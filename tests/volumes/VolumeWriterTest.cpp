@@ -22,15 +22,6 @@ protected:
         a.WriteAllToVolumes(bytes.data(), static_cast<int64_t>(bytes.size()), a.DirManager()->Stream, a.VolumeInfo(),
                             keepTogether, buffer);
     }
-    static int NativeErrorOf(const std::function<void()>& f)
-    {
-        try {
-            f();
-        } catch (const EAKException& e) {
-            return e.NativeError();
-        }
-        return -1;
-    }
 
     TempFolder t;
     ProbeArchiver a;

@@ -9,16 +9,6 @@
 
 namespace {
 
-int NativeErrorOf(const std::function<void()>& f)
-{
-    try {
-        f();
-    } catch (const EAKException& e) {
-        return e.NativeError();
-    }
-    return -1;
-}
-
 void WriteDirectory(TAKBaseArchiver& a) { a.DirManager()->WriteDirectory(nullptr); }
 
 // Copies a split set (volume files in order, the one with the directory

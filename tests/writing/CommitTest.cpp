@@ -41,6 +41,15 @@ struct Fixture {
         for (const std::string& f : files) m.emplace_back(std::filesystem::path(f).filename().string(), f);
         return m;
     }
+    // Rewrites file with new contents and replaces its item in the archive.
+    void ReplaceInPlace(const std::string& file, const std::string& contents, int mode = 6) {
+        WriteFile(file, contents);
+        auto a = NewArchiver(archive, mode);
+        a->Options().SetOverwriteMode(omAlways);
+        a->OpenArchive();
+        a->AddFiles(file, 10431, "");
+        a->CloseArchive();
+    }
     void ExpectPeersAgree(const std::vector<std::string>& files) const {
         std::string out;
         EXPECT_TRUE(UnzipTests(archive, "", &out)) << out;
@@ -281,12 +290,7 @@ TEST(Commit, InfoZipArchiveUpdatedInPlaceStaysValid) {
     const TLocalFileHeader local = ReadLocalHeader(f.archive, original.Entries[1].Header.LocalHeaderOffset);
     ASSERT_NE(+local.ExtraFieldLength, +original.Entries[1].Header.ExtraFieldLength);
 
-    WriteFile(files[0], TextBytes(25000, 77));
-    auto a = NewArchiver(f.archive, 6);
-    a->Options().SetOverwriteMode(omAlways);
-    a->OpenArchive();
-    a->AddFiles(files[0], 10431, "");
-    a->CloseArchive();
+    f.ReplaceInPlace(files[0], TextBytes(25000, 77));
     f.ExpectPeersAgree(files);
     EXPECT_TRUE(RunCommand("7zz t " + ShellQuote(f.archive), &out) == 0) << out;
 }
@@ -308,12 +312,7 @@ TEST(Commit, ItemsWithDataDescriptorsAreCopiedWhole) {
         << out;
     ASSERT_EQ(ReadRecords(f.archive).Entries[1].Header.Flags & FlagDataDescriptor, FlagDataDescriptor);
 
-    WriteFile(files[0], TextBytes(25000, 78));
-    auto a = NewArchiver(f.archive, 6);
-    a->Options().SetOverwriteMode(omAlways);
-    a->OpenArchive();
-    a->AddFiles(files[0], 10431, "");
-    a->CloseArchive();
+    f.ReplaceInPlace(files[0], TextBytes(25000, 78));
     f.ExpectPeersAgree(files);
     EXPECT_TRUE(RunCommand("7zz t " + ShellQuote(f.archive), &out) == 0) << out;
     EXPECT_EQ(out.find("Warning"), std::string::npos) << out;
@@ -349,12 +348,7 @@ TEST(Commit, DirectoryOrderUnlikeTheItemsOrderIsUpdatedWhole) {
                   0)
             << out;
         ASSERT_EQ(ReadRecords(f.archive).Entries[0].Name, "f2.txt");
-        WriteFile(files[replaced], TextBytes(20000, 500 + static_cast<uint32_t>(replaced)));
-        auto a = NewArchiver(f.archive, 6);
-        a->Options().SetOverwriteMode(omAlways);
-        a->OpenArchive();
-        a->AddFiles(files[replaced], 10431, "");
-        a->CloseArchive();
+        f.ReplaceInPlace(files[replaced], TextBytes(20000, 500 + static_cast<uint32_t>(replaced)));
         EXPECT_TRUE(RunCommand("unzip -t " + ShellQuote(f.archive), &out) == 0) << out;
         EXPECT_TRUE(PythonMatches(f.archive, f.Members({files[2], files[1], files[0]}), "", &out)) << out;
     }
