@@ -39,6 +39,10 @@ public:
     // Copies count bytes from source's position; count 0 copies the whole
     // source from its start. Returns the bytes copied; short source -> EReadError.
     int64_t CopyFrom(TStream& source, int64_t count);
+    // Moves up to count bytes from source's position to this stream's
+    // position, advancing both; returns the bytes moved, fewer when the
+    // source ends or a write fails (as Read and Write report it).
+    virtual int64_t TransferFrom(TStream& source, int64_t count);
 };
 
 class TFileStream : public TStream {
@@ -56,6 +60,15 @@ public:
     int64_t Seek(int64_t offset, SeekOrigin origin) override;
     int64_t Size() override;
     void SetSize(int64_t newSize) override;
+    // Between two files the bytes are spliced inside the kernel, never
+    // passing through this process; where the kernel cannot, they are read
+    // and written as usual.
+    int64_t TransferFrom(TStream& source, int64_t count) override;
+    // Reads at offset of the file with that handle without moving its
+    // position; may run on another thread beside the stream's other calls.
+    // Takes the handle, not the stream, so that a stream closed meanwhile
+    // gives a failed read rather than a dangling object.
+    static int64_t ReadAt(int handle, void* buffer, int64_t count, int64_t offset);
 
     const std::string& FileName() const { return fileName_; }
     int Handle() const { return fd_; }
