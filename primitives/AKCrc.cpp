@@ -3,9 +3,11 @@
 // for short blocks; all of them compute the same function.
 #include "primitives/AKCrc.h"
 
+#include <algorithm>
 #include <array>
 #include <climits>
 #include <system_error>
+#include <vector>
 #include <cstddef>
 
 #include <zlib.h>
@@ -248,7 +250,7 @@ constexpr int64_t MinParallelBlock = 64 * 1024;
 } // namespace
 
 TParallelCRC::~TParallelCRC() {
-    End();
+    Stop();
     {
         std::lock_guard<std::mutex> lock(mutex_);
         quit_ = true;
@@ -257,23 +259,27 @@ TParallelCRC::~TParallelCRC() {
     if (worker_.joinable()) worker_.join();
 }
 
+bool TParallelCRC::StartWorker() {
+    if (worker_.joinable()) return true;
+    try {
+        worker_ = std::thread([this] { Loop(); });
+        return true;
+    } catch (const std::system_error&) {
+        return false;
+    }
+}
+
 void TParallelCRC::Begin(const void* data, int64_t len, uint32_t& reg) {
     End();
-    if (len < MinParallelBlock) {
+    if (len < MinParallelBlock || !StartWorker()) {
         UpdateCRC(data, len, reg);
+        covered_ = len;
         return;
-    }
-    if (!worker_.joinable()) {
-        try {
-            worker_ = std::thread([this] { Loop(); });
-        } catch (const std::system_error&) {
-            UpdateCRC(data, len, reg);
-            return;
-        }
     }
     {
         std::lock_guard<std::mutex> lock(mutex_);
         data_ = data;
+        readAt_ = nullptr;
         len_ = len;
         reg_ = &reg;
         busy_ = true;
@@ -281,9 +287,60 @@ void TParallelCRC::Begin(const void* data, int64_t len, uint32_t& reg) {
     wake_.notify_one();
 }
 
-void TParallelCRC::End() {
+void TParallelCRC::BeginRange(TReadAt ReadAt, int64_t offset, int64_t len, uint32_t& reg) {
+    End();
+    std::unique_lock<std::mutex> lock(mutex_);
+    data_ = nullptr;
+    readAt_ = std::move(ReadAt);
+    offset_ = offset;
+    len_ = len;
+    reg_ = &reg;
+    stop_ = false;
+    if (len < MinParallelBlock || !StartWorker()) {
+        // Done here and now; End reports it as usual.
+        lock.unlock();
+        const int64_t covered = RunRange();
+        lock.lock();
+        covered_ = covered;
+        return;
+    }
+    busy_ = true;
+    lock.unlock();
+    wake_.notify_one();
+}
+
+int64_t TParallelCRC::RunRange() {
+    // Small enough to stay in the core's cache, so that reading the bytes
+    // costs little more than the CRC itself.
+    constexpr int64_t kPiece = 256 * 1024;
+    std::vector<uint8_t> buffer(static_cast<size_t>(std::min(len_, kPiece)));
+    int64_t done = 0;
+    while (done < len_ && !stop_) {
+        int64_t n = 0;
+        try {
+            n = readAt_(buffer.data(), std::min(len_ - done, kPiece), offset_ + done);
+        } catch (...) {
+            break; // a reader that throws ends the range like a short read
+        }
+        if (n <= 0) break;
+        UpdateCRC(buffer.data(), n, *reg_);
+        done += n;
+    }
+    return done;
+}
+
+int64_t TParallelCRC::End() {
     std::unique_lock<std::mutex> lock(mutex_);
     done_.wait(lock, [this] { return !busy_; });
+    const int64_t covered = covered_;
+    covered_ = 0;
+    readAt_ = nullptr;
+    return covered;
+}
+
+void TParallelCRC::Stop() {
+    stop_ = true;
+    End();
 }
 
 void TParallelCRC::Loop() {
@@ -292,11 +349,17 @@ void TParallelCRC::Loop() {
         wake_.wait(lock, [this] { return busy_ || quit_; });
         if (!busy_) return; // quit with nothing pending
         const void* data = data_;
+        const bool range = readAt_ != nullptr;
         const int64_t len = len_;
         uint32_t* reg = reg_;
         lock.unlock();
-        UpdateCRC(data, len, *reg);
+        int64_t covered = len;
+        if (range)
+            covered = RunRange();
+        else
+            UpdateCRC(data, len, *reg);
         lock.lock();
+        covered_ = covered;
         busy_ = false;
         done_.notify_all();
     }

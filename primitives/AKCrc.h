@@ -23,7 +23,9 @@ inline uint32_t CRC32Step(uint32_t reg, uint8_t b) {
     return CRC32Table()[(reg ^ b) & 0xFF] ^ (reg >> 8);
 }
 
+#include <atomic>
 #include <condition_variable>
+#include <functional>
 #include <mutex>
 #include <thread>
 
@@ -39,17 +41,35 @@ public:
     TParallelCRC& operator=(const TParallelCRC&) = delete;
 
     void Begin(const void* data, int64_t len, uint32_t& reg);
-    // Waits until the block given to Begin is done; does nothing when none is pending.
-    void End();
+
+    // Reads len bytes at offset through ReadAt and keeps their CRC, while the
+    // caller moves the same bytes elsewhere without ever seeing them (a copy
+    // inside the kernel). ReadAt(buffer, count, offset) returns the bytes
+    // read and must be safe beside the caller's own use of the file.
+    using TReadAt = std::function<int64_t(void* buffer, int64_t count, int64_t offset)>;
+    void BeginRange(TReadAt ReadAt, int64_t offset, int64_t len, uint32_t& reg);
+
+    // Waits until the job given to Begin or BeginRange is done and returns
+    // the bytes it covered (fewer than asked when a range read came up
+    // short or was stopped); 0 when none was pending.
+    int64_t End();
+    // Ends a pending range job early, at its next read, and waits for it.
+    void Stop();
 
 private:
     void Loop();
+    int64_t RunRange();
+    bool StartWorker();
     std::mutex mutex_;
     std::condition_variable wake_, done_;
     std::thread worker_;
     const void* data_ = nullptr;
+    TReadAt readAt_;
+    int64_t offset_ = 0;
     int64_t len_ = 0;
+    int64_t covered_ = 0;
     uint32_t* reg_ = nullptr;
     bool busy_ = false;
     bool quit_ = false;
+    std::atomic<bool> stop_{false};
 };

@@ -7,6 +7,8 @@
 #include <algorithm>
 #include <array>
 #include <cstdint>
+#include <cstring>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -205,4 +207,47 @@ TEST(ParallelCrc, SameValueAsInline) {
         crc.Begin(data.data(), static_cast<int64_t>(data.size()), reg);
     }
     EXPECT_EQ(reg, inline_);
+}
+
+// A range job reads its own bytes through the reader it is given: the value
+// is that of the range, whatever its offset; a reader that comes up short or
+// throws ends the job, which reports how far it got.
+TEST(ParallelCrc, RangeReadsItsOwnBytesAndReportsHowFarItGot) {
+    const std::string data = RandomBytes(3 * 1048576 + 123, 98);
+    int64_t limit = static_cast<int64_t>(data.size()); // the reader's end
+    bool throwing = false;
+    const TParallelCRC::TReadAt readAt = [&](void* buffer, int64_t count, int64_t offset) -> int64_t {
+        if (offset >= limit) {
+            if (throwing) throw std::runtime_error("gone");
+            return 0;
+        }
+        const int64_t n = std::min(count, limit - offset);
+        std::memcpy(buffer, data.data() + offset, static_cast<size_t>(n));
+        return n;
+    };
+    auto crcOf = [&](int64_t offset, int64_t len) {
+        uint32_t reg = 0xFFFFFFFFu;
+        UpdateCRC(data.data() + offset, len, reg);
+        return reg;
+    };
+    struct Case {
+        int64_t Offset, Length, Limit;
+        bool Throwing;
+        int64_t Covered;
+    };
+    const int64_t all = static_cast<int64_t>(data.size());
+    for (const Case& c : {Case{0, all, all, false, all}, Case{12345, 2 * 1048576 + 7, all, false, 2 * 1048576 + 7},
+                          Case{5, 1000, all, false, 1000}, // small: done at once
+                          Case{0, all, 1048576 + 3, false, 1048576 + 3},
+                          Case{100, all - 100, 1048576, true, 1048576 - 100}}) {
+        SCOPED_TRACE(std::to_string(c.Offset) + "+" + std::to_string(c.Length) + " up to " + std::to_string(c.Limit));
+        limit = c.Limit;
+        throwing = c.Throwing;
+        uint32_t reg = 0xFFFFFFFFu;
+        TParallelCRC crc;
+        crc.BeginRange(readAt, c.Offset, c.Length, reg);
+        EXPECT_EQ(crc.End(), c.Covered);
+        EXPECT_EQ(reg, crcOf(c.Offset, c.Covered));
+        EXPECT_EQ(crc.End(), 0); // nothing pending any more
+    }
 }
