@@ -230,6 +230,10 @@ public:
                            int64_t KeepTogether, TMemoryStream* Buffer);
     void CopyToVolumes(TStream& Source, TStream*& Stream, TAKVolumeNumberInfo& Info, bool& Cancel, int64_t Count,
                        int64_t KeepTogether, TMemoryStream* Buffer, bool ReportProgress);
+    // Moves Count bytes from Source's position into the volumes as
+    // WriteAllToVolumes places them (code 46 when the volumes take no more),
+    // between files inside the kernel; returns fewer only when Source ends.
+    int64_t TransferToVolumes(TStream& Source, int64_t Count, TStream*& Stream, TAKVolumeNumberInfo& Info);
 
     // ---- opening (container/OpenArchive.cpp) ----
     void OpenLastVolume();
@@ -283,6 +287,13 @@ public:
 
 protected:
     friend class TAKDirManager;
+
+    // The volume writer's loop. Place(target, offset, n, ended) puts the n
+    // bytes that start offset bytes into the run into target and returns how
+    // many it put; it sets ended when nothing more will come.
+    using TVolumePlacer = std::function<int64_t(TStream& Target, int64_t Offset, int64_t N, bool& Ended)>;
+    int64_t PlaceInVolumes(int64_t Count, TStream*& Stream, TAKVolumeNumberInfo& Info, int64_t KeepTogether,
+                           TMemoryStream* Buffer, const TVolumePlacer& Place);
 
     // Lifecycle state.
     bool active_ = false;

@@ -169,24 +169,96 @@ bool TItemReader::ReadSpanned(void* Buffer, int64_t Count) {
     auto* p = static_cast<uint8_t*>(Buffer);
     int64_t got = source_->Read(p, Count);
     while (got < Count) {
-        // A single file has nothing after its end; a set has nothing after
-        // its last volume.
-        if (archiver_.SpanningMode() == smNone)
+        if (!NextVolume())
             break;
-        if (volume_.LastVolumeNumber >= 0 && volume_.VolumeNumber >= volume_.LastVolumeNumber)
-            break;
-        volume_.SetVolumeNumber(volume_.VolumeNumber + 1);
-        archiver_.RequestVolume(volume_);
-        // A request that opened nothing leaves the old volume in place.
-        if (archiver_.ArchiveStream() == nullptr || archiver_.VolumeInfo().VolumeNumber != volume_.VolumeNumber)
-            break;
-        source_ = archiver_.ArchiveStream();
-        source_->SetPosition(0);
         got += source_->Read(p + got, Count - got);
         if (source_->Position() == 0)
             break;
     }
     return got == Count;
+}
+
+bool TItemReader::NextVolume() {
+    // A single file has nothing after its end; a set has nothing after its
+    // last volume.
+    if (archiver_.SpanningMode() == smNone)
+        return false;
+    if (volume_.LastVolumeNumber >= 0 && volume_.VolumeNumber >= volume_.LastVolumeNumber)
+        return false;
+    volume_.SetVolumeNumber(volume_.VolumeNumber + 1);
+    archiver_.RequestVolume(volume_);
+    // A request that opened nothing leaves the old volume in place.
+    if (archiver_.ArchiveStream() == nullptr || archiver_.VolumeInfo().VolumeNumber != volume_.VolumeNumber)
+        return false;
+    source_ = archiver_.ArchiveStream();
+    source_->SetPosition(0);
+    return true;
+}
+
+bool TItemReader::EndCrcRange() {
+    if (crcRange_ < 0)
+        return true;
+    const int64_t covered = crcWorker_.End();
+    const bool whole = covered == crcRange_;
+    crcRange_ = -1;
+    return whole;
+}
+
+bool TItemReader::TransferSpanned(int64_t Count) {
+    int64_t done = 0;
+    bool changed = false;
+    for (;;) {
+        if (crcRange_ < 0) {
+            // The worker reads the part of the item that this volume holds.
+            auto* file = static_cast<TFileStream*>(source_);
+            const int64_t at = file->Position();
+            const int64_t left = std::min(dataSize_, expectedSize_) - written_;
+            crcRange_ = std::clamp<int64_t>(file->Size() - at, 0, left);
+            crcWorker_.BeginRange([handle = file->Handle()](void* buffer, int64_t count, int64_t offset) {
+                return TFileStream::ReadAt(handle, buffer, count, offset);
+            }, at, crcRange_, crc_);
+        }
+        const int64_t moved = destination_.TransferFrom(*source_, Count - done);
+        done += moved;
+        written_ += moved;
+        if (done == Count)
+            return true;
+        // Short: a write failed, or this volume has ended.
+        if (source_->Position() < source_->Size() || (changed && moved == 0))
+            return false;
+        if (!EndCrcRange())
+            return false;
+        // The worker is done with this volume before it is closed.
+        if (!NextVolume())
+            return false;
+        if (!dynamic_cast<TFileStream*>(source_))
+            return false;
+        changed = true;
+    }
+}
+
+bool TItemReader::CopyStored(uint64_t Limit) {
+    bool ok = true;
+    while (ok && consumed_ < dataSize_) {
+        archiver_.FileProgressPosition = consumed_;
+        if (archiver_.ProgressEnabled && !RaiseBlockProgress())
+            break;
+
+        chunk_ = std::min(BlockSize, dataSize_ - consumed_);
+        while (chunk_ >= 512 && static_cast<uint64_t>(EstimateOutputSize(chunk_)) >= Limit)
+            chunk_ /= 2;
+
+        // A byte past the declared size ends the item, as in Emit.
+        const int64_t take = std::min(chunk_, std::max<int64_t>(expectedSize_ - written_, 0));
+        ok = TransferSpanned(take) && take == chunk_;
+        if (ok)
+            consumed_ += chunk_;
+    }
+    if (ok && consumed_ >= dataSize_)
+        return EndCrcRange();
+    crcWorker_.Stop();
+    crcRange_ = -1;
+    return false;
 }
 
 void TItemReader::SkipSpanned(int64_t Count) {
@@ -289,6 +361,10 @@ bool TItemReader::ReadStoredOrDeflated() {
     }
 
     const uint64_t limit = platform::AvailablePhysicalMemory() / 20;
+
+    if (item_.Header.Method == 0 && !encrypted_ && dynamic_cast<TFileStream*>(&destination_) &&
+        dynamic_cast<TFileStream*>(source_))
+        return CopyStored(limit);
 
     // Chunks never exceed the item's data, so small items get a small buffer.
     input_.resize(static_cast<size_t>(std::clamp<int64_t>(dataSize_, 0, BlockSize) + 2));

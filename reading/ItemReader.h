@@ -25,6 +25,9 @@ public:
     // Reads exactly Count bytes, going on into the next volumes of a
     // multi-volume archive when the current one ends.
     bool ReadSpanned(void* Buffer, int64_t Count);
+    // Moves to the next volume of a multi-volume archive for reading on;
+    // false where there is none to go to.
+    bool NextVolume();
     // Methods 0 and 8: one block loop, one zlib stream per item.
     bool ReadStoredOrDeflated();
     // Any other method with version needed above 10: the block format.
@@ -40,6 +43,16 @@ public:
     static constexpr int64_t BlockSize = 1048576;
 
 private:
+    // A plain stored item between two files: the bytes are copied inside the
+    // kernel while the second core reads them once more for the CRC.
+    bool CopyStored(uint64_t Limit);
+    // Copies exactly Count bytes to the destination, across volume ends,
+    // with the CRC of each volume's part kept by the worker.
+    bool TransferSpanned(int64_t Count);
+    // Waits for the CRC of the current volume's part; false when it could
+    // not read all of it.
+    bool EndCrcRange();
+
     // Hands decoded bytes on: CRC, then the destination. Never lets the item
     // grow past the uncompressed size its directory entry declares.
     bool Emit(const uint8_t* Data, int64_t Count);
@@ -71,6 +84,7 @@ private:
     bool zstreamReady_ = false;
     bool zstreamEnded_ = false;
     TAKCryptKeys keys_{};
+    int64_t crcRange_ = -1;  // length of the volume part the worker reads, -1 when none
     // Last, so that it has finished with the buffers before they go.
     TParallelCRC crcWorker_;  // the CRC of a block runs beside its writing
 };

@@ -19,10 +19,40 @@ int64_t TAKBaseArchiver::WriteToVolumes(const void* Data, int64_t Count, TStream
     // An in-memory archive is one stream whatever SpanningMode says: moving
     // to a "next volume" would free the archive itself.
     if (spanningMode_ == smNone || inMemory_) return Stream->Write(Data, Count);
-
     const auto* bytes = static_cast<const uint8_t*>(Data);
+    return PlaceInVolumes(Count, Stream, Info, KeepTogether, Buffer,
+                          [bytes](TStream& target, int64_t offset, int64_t n, bool&) {
+                              return target.Write(bytes + offset, n);
+                          });
+}
+
+int64_t TAKBaseArchiver::TransferToVolumes(TStream& Source, int64_t Count, TStream*& Stream,
+                                           TAKVolumeNumberInfo& Info)
+{
+    if (Count <= 0 || !Stream) return 0;
+    int64_t moved = 0;
+    if (spanningMode_ == smNone || inMemory_) {
+        moved = Stream->TransferFrom(Source, Count);
+    } else {
+        moved = PlaceInVolumes(Count, Stream, Info, -1, nullptr,
+                               [&Source](TStream& target, int64_t, int64_t n, bool& ended) {
+                                   const int64_t put = target.TransferFrom(Source, n);
+                                   // Short because the source ended, or because the
+                                   // volume took no more (then the next one follows).
+                                   if (put < n && Source.Position() >= Source.Size()) ended = true;
+                                   return put;
+                               });
+    }
+    if (moved < Count && Source.Position() < Source.Size()) throw EAKException(46, this);
+    return moved;
+}
+
+int64_t TAKBaseArchiver::PlaceInVolumes(int64_t Count, TStream*& Stream, TAKVolumeNumberInfo& Info,
+                                        int64_t KeepTogether, TMemoryStream* Buffer, const TVolumePlacer& Place)
+{
     int64_t written = 0;
     bool justChanged = false;
+    bool ended = false;
     while (written < Count) {
         const int64_t held = Buffer ? Buffer->Size() : 0;
         int64_t free = GetDiskFreeBytes(volumeFileName_) - held;
@@ -35,11 +65,11 @@ int64_t TAKBaseArchiver::WriteToVolumes(const void* Data, int64_t Count, TStream
             const int64_t n = std::min(free, Count - written);
             if (n > 0) {
                 TStream* target = Buffer ? static_cast<TStream*>(Buffer) : Stream;
-                placed = std::max<int64_t>(0, target->Write(bytes + written, n));
+                placed = std::max<int64_t>(0, Place(*target, written, n, ended));
             }
             written += placed;
         }
-        if (written >= Count) break;
+        if (written >= Count || ended) break;
         // A volume that has just been started and still takes nothing cannot
         // be helped by starting yet another one.
         if (placed == 0 && justChanged) return written;

@@ -67,6 +67,13 @@ public:
         written_ += count;
         return count;
     }
+    int64_t TransferFrom(TStream& source, int64_t count) override {
+        if (count <= 0) return 0;
+        TStream* stream = archiver_.ArchiveStream();
+        const int64_t moved = archiver_.TransferToVolumes(source, count, stream, archiver_.VolumeInfo());
+        written_ += moved;
+        return moved;
+    }
     int64_t Seek(int64_t offset, SeekOrigin origin) override {
         if (offset == 0 && origin != SeekOrigin::Begin) return written_;
         throw EInOutError("Cannot seek in the volume writer");

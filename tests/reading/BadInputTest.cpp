@@ -24,10 +24,6 @@ bool LockIsFree() {
     return free;
 }
 
-void ExpectNoTemporaries(const std::string& folder) {
-    for (const auto& n : ListTree(folder)) EXPECT_EQ(n.find(".FC"), std::string::npos) << n;
-}
-
 // Offset of the central header of the first entry.
 int64_t CentralOffset(const std::string& archive) { return FindBytes(archive, "PK\x01\x02"); }
 

@@ -39,11 +39,6 @@ void ExpectSameFiles(const std::string& src, const std::string& dest, const std:
     }
 }
 
-// No temporary file is left behind anywhere below the folder.
-void ExpectNoTemporaries(const std::string& folder) {
-    for (const auto& n : ListTree(folder)) EXPECT_EQ(n.find(".FC"), std::string::npos) << n;
-}
-
 class PeerArchives : public ::testing::Test {
 protected:
     void SetUp() override {

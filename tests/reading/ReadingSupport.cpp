@@ -98,3 +98,7 @@ std::vector<std::string> ListTree(const std::string& folder) {
 void SetMTime(const std::string& path, const std::string& localTime) {
     Shell("touch -h -d " + ShellQuote(localTime) + " " + ShellQuote(path));
 }
+
+void ExpectNoTemporaries(const std::string& folder) {
+    for (const auto& n : ListTree(folder)) EXPECT_EQ(n.find(".FC"), std::string::npos) << n;
+}

@@ -46,6 +46,8 @@ void ExtractAll(TAKBaseArchiver& archiver, const std::string& archive, const std
 
 // The CRC-32 and sizes stay; byte `offset` of the file is XORed with `mask`.
 void FlipByte(const std::string& path, int64_t offset, uint8_t mask = 0x01);
+// No temporary file is left behind anywhere below the folder.
+void ExpectNoTemporaries(const std::string& folder);
 // Overwrites bytes of the file at offset.
 void PatchBytes(const std::string& path, int64_t offset, const std::string& bytes);
 // Offset of the first occurrence of `needle` in the file (-1 when absent).
