@@ -237,16 +237,21 @@ bool TItemReader::TransferSpanned(int64_t Count) {
     }
 }
 
+bool TItemReader::BeginChunk(uint64_t Limit) {
+    archiver_.FileProgressPosition = consumed_;
+    if (archiver_.ProgressEnabled && !RaiseBlockProgress())
+        return false;
+    chunk_ = std::min(BlockSize, dataSize_ - consumed_);
+    while (chunk_ >= 512 && static_cast<uint64_t>(EstimateOutputSize(chunk_)) >= Limit)
+        chunk_ /= 2;
+    return true;
+}
+
 bool TItemReader::CopyStored(uint64_t Limit) {
     bool ok = true;
     while (ok && consumed_ < dataSize_) {
-        archiver_.FileProgressPosition = consumed_;
-        if (archiver_.ProgressEnabled && !RaiseBlockProgress())
+        if (!BeginChunk(Limit))
             break;
-
-        chunk_ = std::min(BlockSize, dataSize_ - consumed_);
-        while (chunk_ >= 512 && static_cast<uint64_t>(EstimateOutputSize(chunk_)) >= Limit)
-            chunk_ /= 2;
 
         // A byte past the declared size ends the item, as in Emit.
         const int64_t take = std::min(chunk_, std::max<int64_t>(expectedSize_ - written_, 0));
@@ -376,13 +381,8 @@ bool TItemReader::ReadStoredOrDeflated() {
     }
 
     while (consumed_ < dataSize_) {
-        archiver_.FileProgressPosition = consumed_;
-        if (archiver_.ProgressEnabled && !RaiseBlockProgress())
+        if (!BeginChunk(limit))
             break;
-
-        chunk_ = std::min(BlockSize, dataSize_ - consumed_);
-        while (chunk_ >= 512 && static_cast<uint64_t>(EstimateOutputSize(chunk_)) >= limit)
-            chunk_ /= 2;
 
         if (!ReadSpanned(input_.data() + 2, chunk_))
             return false;

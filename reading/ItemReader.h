@@ -43,6 +43,10 @@ public:
     static constexpr int64_t BlockSize = 1048576;
 
 private:
+    // The block's progress events, then the length of the next chunk (halved
+    // while its output could claim too much memory); false when the owner
+    // cancelled.
+    bool BeginChunk(uint64_t Limit);
     // A plain stored item between two files: the bytes are copied inside the
     // kernel while the second core reads them once more for the CRC.
     bool CopyStored(uint64_t Limit);
