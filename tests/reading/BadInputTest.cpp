@@ -42,11 +42,7 @@ TEST(BadInput, FlippedDataByte) {
             const std::string dest = tmp.File(keep ? "kept/" : "out/");
             Shell("mkdir -p " + ShellQuote(dest));
             WriteFile(dest + "data.bin", "the old content");
-            TArkiva ark;
-            ark.SetExtractCorruptedFiles(keep);
-            TEventLog log;
-            log.Attach(ark);
-            ExtractAll(ark, archive, dest);
+            const TEventLog log = ExtractLogged(archive, dest, keep);
 
             EXPECT_EQ(ReadFile(dest + "next.txt"), "fine");
             ExpectNoTemporaries(dest);
@@ -83,11 +79,7 @@ with zipfile.ZipFile(sys.argv[1], 'w', zipfile.ZIP_DEFLATED) as z:
     for (bool keep : {false, true}) {
         SCOPED_TRACE(keep ? "kept" : "refused");
         const std::string dest = tmp.File(keep ? "kept/" : "out/");
-        TArkiva ark;
-        ark.SetExtractCorruptedFiles(keep);
-        TEventLog log;
-        log.Attach(ark);
-        ExtractAll(ark, archive, dest);
+        const TEventLog log = ExtractLogged(archive, dest, keep);
         EXPECT_EQ(ReadFile(dest + "after.txt"), "still here");
         if (keep) {
             EXPECT_EQ(platform::FileSize(dest + "bomb.bin"), 1000);
@@ -110,11 +102,7 @@ TEST(BadInput, DataStopsAtTheCentralDirectory) {
     for (bool keep : {false, true}) {
         SCOPED_TRACE(keep ? "kept" : "refused");
         const std::string dest = tmp.File(keep ? "kept/" : "out/");
-        TArkiva ark;
-        ark.SetExtractCorruptedFiles(keep);
-        TEventLog log;
-        log.Attach(ark);
-        ExtractAll(ark, archive, dest);
+        const TEventLog log = ExtractLogged(archive, dest, keep);
         EXPECT_EQ(ReadFile(dest + "b.txt"), "bee");
         if (keep) {
             // Its own 1000 bytes, then b.txt's header and data.
@@ -140,10 +128,7 @@ TEST(BadInput, NamesThatClimbOut) {
                               {"sub/..", "6"},
                               {"ok.txt", "7"},
                               {"..hidden/notparent..", "8"}});
-    TArkiva ark;
-    TEventLog log;
-    log.Attach(ark);
-    ExtractAll(ark, archive, dest);
+    const TEventLog log = ExtractLogged(archive, dest);
 
     ASSERT_EQ(log.Natives(), std::vector<int32_t>(6, 19));
     const std::vector<std::string> refused = {dest + "../x", absolute, dest + "a/../../x", dest + "../x",
@@ -166,10 +151,7 @@ TEST(BadInput, SymlinkedFolderLeadingOut) {
     Shell("ln -s inner " + ShellQuote(dest + "good"));
     const std::string archive = tmp.File("links.zip");
     WriteCraftedZip(archive, {{"evil/x.txt", "x"}, {"evil/deeper/y.txt", "y"}, {"good/z.txt", "z"}});
-    TArkiva ark;
-    TEventLog log;
-    log.Attach(ark);
-    ExtractAll(ark, archive, dest);
+    const TEventLog log = ExtractLogged(archive, dest);
 
     EXPECT_EQ(log.Natives(), (std::vector<int32_t>{20, 20}));
     EXPECT_NE(log.Failures[0].Message.find("Cannot create directory \"" + dest + "evil\""), std::string::npos)

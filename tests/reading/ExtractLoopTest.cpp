@@ -228,17 +228,14 @@ TEST(Cancel, FromFileProgress) {
     EXPECT_TRUE(log.Events.back().Overall);
     EXPECT_EQ(log.Events.back().Phase, ppEnd);
     EXPECT_EQ(log.Events.back().Value, 100.0);
-    for (const auto& n : ListTree(dest)) EXPECT_EQ(n.find(".FC"), std::string::npos) << n;
+    ExpectNoTemporaries(dest);
 }
 
 TEST(Events, EmptyArchiveRaisesOnlyStartAndEnd) {
     TempFolder tmp;
     const std::string archive = tmp.File("empty.zip");
     RunPython("import sys, zipfile\nzipfile.ZipFile(sys.argv[1], 'w').close()\n", {archive});
-    TArkiva ark;
-    TEventLog log;
-    log.Attach(ark);
-    ExtractAll(ark, archive, tmp.File("out/"));
+    const TEventLog log = ExtractLogged(archive, tmp.File("out/"));
     ASSERT_EQ(log.Events.size(), 2u);
     EXPECT_TRUE(log.Events[0].Overall && log.Events[0].Phase == ppStart && log.Events[0].Value == 0.0);
     EXPECT_TRUE(log.Events[1].Overall && log.Events[1].Phase == ppEnd && log.Events[1].Value == 100.0);
@@ -249,10 +246,7 @@ TEST(Events, EmptyArchiveRaisesOnlyStartAndEnd) {
 TEST(Events, BlockProgress) {
     TempFolder tmp;
     const std::string archive = MakeArchive(tmp, true);
-    TArkiva ark;
-    TEventLog log;
-    log.Attach(ark);
-    ExtractAll(ark, archive, tmp.File("out/"), "big.bin");
+    const TEventLog log = ExtractLogged(archive, tmp.File("out/"), false, "big.bin");
     std::vector<std::string> seen;
     for (const auto& e : log.Events)
         seen.push_back(std::string(e.Overall ? "overall " : "file ") + std::to_string(static_cast<int>(e.Phase)) +

@@ -72,10 +72,7 @@ size_t RoundTrip(const TSplitCase& c, uint64_t seed) {
     EXPECT_LE(platform::FileSize(volumes.back()), kVolume + 22);
 
     const std::string out = tmp.File("out/");
-    TArkiva reader;
-    TEventLog log;
-    log.Attach(reader);
-    ExtractAll(reader, set + "x.qvt", out);
+    const TEventLog log = ExtractLogged(set + "x.qvt", out);
     EXPECT_TRUE(log.Failures.empty()) << log.Failures.front().Message;
     for (const auto& f : c.Files) {
         SCOPED_TRACE(f.first);
@@ -178,10 +175,7 @@ TEST(OwnSplitRoundTrip, LargeVolumesAndADamagedMiddleVolume) {
     const std::vector<std::string> volumes = Volumes(set);
     ASSERT_EQ(volumes.size(), 4u);
 
-    TArkiva reader;
-    TEventLog log;
-    log.Attach(reader);
-    ExtractAll(reader, set + "x.qvt", tmp.File("out/"));
+    const TEventLog log = ExtractLogged(set + "x.qvt", tmp.File("out/"));
     EXPECT_TRUE(log.Failures.empty());
     EXPECT_TRUE(ReadFile(tmp.File("out/big.bin")) == data);
 
@@ -189,10 +183,7 @@ TEST(OwnSplitRoundTrip, LargeVolumesAndADamagedMiddleVolume) {
     const std::string dest = tmp.File("damaged/");
     platform::ForceDirectories(dest);
     WriteFile(dest + "big.bin", "the old content");
-    TArkiva again;
-    TEventLog damaged;
-    damaged.Attach(again);
-    ExtractAll(again, set + "x.qvt", dest);
+    const TEventLog damaged = ExtractLogged(set + "x.qvt", dest);
     EXPECT_EQ(damaged.Natives(), std::vector<int32_t>{8});
     EXPECT_EQ(ReadFile(dest + "big.bin"), "the old content");
     ExpectNoTemporaries(dest);

@@ -51,6 +51,16 @@ void ExtractAll(TAKBaseArchiver& archiver, const std::string& archive, const std
     archiver.CloseArchive();
 }
 
+TEventLog ExtractLogged(const std::string& archive, const std::string& destination, bool keepCorrupted,
+                        const std::string& mask) {
+    TArkiva archiver;
+    archiver.SetExtractCorruptedFiles(keepCorrupted);
+    TEventLog log;
+    log.Attach(archiver);
+    ExtractAll(archiver, archive, destination, mask);
+    return log;
+}
+
 void PatchBytes(const std::string& path, int64_t offset, const std::string& bytes) {
     std::fstream f(path, std::ios::binary | std::ios::in | std::ios::out);
     ASSERT_TRUE(f.good()) << path;

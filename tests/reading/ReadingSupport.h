@@ -43,6 +43,10 @@ struct TEventLog {
 // default attribute filter, close (also when extracting throws).
 void ExtractAll(TAKBaseArchiver& archiver, const std::string& archive, const std::string& destination,
                 const std::string& mask = "*.*");
+// ExtractAll with a fresh archiver (ExtractCorruptedFiles as given): what
+// its events reported.
+TEventLog ExtractLogged(const std::string& archive, const std::string& destination, bool keepCorrupted = false,
+                        const std::string& mask = "*.*");
 
 // The CRC-32 and sizes stay; byte `offset` of the file is XORed with `mask`.
 void FlipByte(const std::string& path, int64_t offset, uint8_t mask = 0x01);
