@@ -1,5 +1,32 @@
-# What the benchmark scripts share. Source it after setting $work (a scratch
-# folder) and $runs; $mib is the size the throughput is counted on.
+# What the benchmark scripts share. Source it, then call bench_start; $mib is
+# the size the throughput is counted on.
+
+# bench_start NAME TOOL...: stops unless every tool is there, makes the
+# scratch folder $work (gone on exit) and sets the number of $runs.
+bench_start() {
+  local name="$1" tool
+  shift
+  for tool in "$@"; do
+    command -v "$tool" >/dev/null || { echo "${name}_bench: $tool is needed" >&2; exit 2; }
+  done
+  work="$(mktemp -d "${TMPDIR:-/tmp}/qvt-$name-bench.XXXXXX")"
+  trap 'rm -rf "$work"' EXIT
+  runs=3
+}
+
+# link_7zip_names FROM TO: hard links in TO of the set source_001.qvt ...
+# source.qvt in FROM under 7-Zip's names for a split ZIP, source.z01 ...
+# source.zip; prints the number of volumes.
+link_7zip_names() {
+  local from="$1" to="$2" v n=1
+  mkdir -p "$to"
+  for v in "$from"/source_*.qvt; do
+    ln "$v" "$to/$(printf 'source.z%02d' "$n")"
+    n=$((n + 1))
+  done
+  ln "$from/source.qvt" "$to/source.zip"
+  echo "$n"
+}
 
 # measure LABEL EXPECT COMMAND...: best elapsed seconds and the peak memory
 # (KiB) of that run, in $best_time and $best_mem, of a command that writes

@@ -17,15 +17,8 @@ merge="$build/bench/bench_merge"
 split="$build/bench/bench_split"
 qvt="$build/cli/qvt"
 [ -x "$merge" ] || { echo "merge_bench: build the bench_merge target in $build first" >&2; exit 2; }
-for tool in 7zz zip unzip /usr/bin/time; do
-  command -v "$tool" >/dev/null || { echo "merge_bench: $tool is needed" >&2; exit 2; }
-done
-
-work="$(mktemp -d "${TMPDIR:-/tmp}/qvt-merge-bench.XXXXXX")"
-trap 'rm -rf "$work"' EXIT
-runs=3
-
 . "$(dirname "$0")/lib.sh"
+bench_start merge 7zz zip unzip /usr/bin/time
 
 mib="$size_mib"
 echo "== merge: $size_mib MiB in 100 MiB stored volumes"
@@ -53,12 +46,7 @@ volumes=("$work"/ours/source_*.qvt "$work/ours/source.qvt")
 echo "  set made by $made_by: ${#volumes[@]} volumes"
 
 # The same set under 7-Zip's names for a split ZIP: source.z01 ... source.zip.
-mkdir -p "$work/7z"
-n=1
-for v in "${volumes[@]}"; do
-  if [ "$v" = "$work/ours/source.qvt" ]; then ln "$v" "$work/7z/source.zip"
-  else ln "$v" "$work/7z/$(printf 'source.z%02d' "$n")"; n=$((n + 1)); fi
-done
+link_7zip_names "$work/ours" "$work/7z" >/dev/null
 cat "${volumes[@]}" >/dev/null # warm the page cache
 
 measure "bench_merge (ours)" "$work/source.bin" "$merge" "$work/ours/source.qvt" "$work/out"

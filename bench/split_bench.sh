@@ -14,15 +14,8 @@ build="${1:?usage: bench/split_bench.sh BUILD_DIR [SIZE_MIB]}"
 size_mib="${2:-1024}"
 qvt="$build/cli/qvt"
 [ -x "$qvt" ] || { echo "split_bench: build the qvt target in $build first" >&2; exit 2; }
-for tool in 7zz zip unzip split /usr/bin/time; do
-  command -v "$tool" >/dev/null || { echo "split_bench: $tool is needed" >&2; exit 2; }
-done
-
-work="$(mktemp -d "${TMPDIR:-/tmp}/qvt-split-bench.XXXXXX")"
-trap 'rm -rf "$work"' EXIT
-runs=3
-
 . "$(dirname "$0")/lib.sh"
+bench_start split 7zz zip unzip split /usr/bin/time
 
 mib="$size_mib"
 echo "== split: $size_mib MiB, incompressible, into 100 MiB stored volumes"
@@ -32,10 +25,7 @@ cat "$work/source.bin" >/dev/null # warm the page cache
 measure "qvt split -s 100M (ours)" - "$qvt" split "$work/source.bin" -s 100M -o "$work/out/source.qvt" -q
 ours_t="$best_time" ours_m="$best_mem"
 # The set of the last run, checked by 7-Zip under its own names.
-mkdir -p "$work/check"
-n=1
-for v in "$work"/out/source_*.qvt; do ln "$v" "$work/check/$(printf 'source.z%02d' "$n")"; n=$((n + 1)); done
-ln "$work/out/source.qvt" "$work/check/source.zip"
+n="$(link_7zip_names "$work/out" "$work/check")"
 7zz t "$work/check/source.zip" >/dev/null || { echo "split_bench: 7-Zip rejects our set" >&2; exit 1; }
 echo "  our set: $n volumes, accepted by 7zz t"
 rm -rf "$work/check"
