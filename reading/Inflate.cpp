@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <limits>
 
 #include "archiver/Arkiva.h"
 #include "container/DirManager.h"
@@ -416,23 +417,30 @@ bool TItemReader::DecodeBlock() {
         return true;
 
     ReserveOutput(EstimateOutputSize(chunk_));
-    zstream_.next_in = in;
-    zstream_.avail_in = static_cast<uInt>(length);
+    int64_t produced = 0;
+    return Inflate(zstream_, in, length, std::numeric_limits<int64_t>::max(), produced, zstreamEnded_);
+}
+
+bool TItemReader::Inflate(z_stream& Stream, uint8_t* In, int64_t Length, int64_t Limit, int64_t& Produced,
+                          bool& Ended) {
+    Stream.next_in = In;
+    Stream.avail_in = static_cast<uInt>(Length);
     for (;;) {
-        zstream_.next_out = output_.data();
-        zstream_.avail_out = static_cast<uInt>(output_.size());
-        const int rc = inflate(&zstream_, Z_NO_FLUSH);
+        Stream.next_out = output_.data();
+        Stream.avail_out = static_cast<uInt>(output_.size());
+        const int rc = inflate(&Stream, Z_NO_FLUSH);
         if (rc == Z_NEED_DICT || (rc < 0 && rc != Z_BUF_ERROR))
             return false;
-        const int64_t produced = static_cast<int64_t>(output_.size()) - zstream_.avail_out;
-        if (!Emit(output_.data(), produced))
+        const int64_t got = static_cast<int64_t>(output_.size()) - Stream.avail_out;
+        Produced += got;
+        if (Produced > Limit || !Emit(output_.data(), got))
             return false;
         if (rc == Z_STREAM_END) {
-            zstreamEnded_ = true;
+            Ended = true;
             return true;
         }
         // Z_BUF_ERROR: the input is used up and nothing more is pending.
-        if (rc == Z_BUF_ERROR || (zstream_.avail_in == 0 && zstream_.avail_out != 0))
+        if (rc == Z_BUF_ERROR || (Stream.avail_in == 0 && Stream.avail_out != 0))
             return true;
     }
 }
@@ -521,25 +529,8 @@ bool TItemReader::DecompressZlibBlock(int64_t Length, int64_t Expected) {
         // Bytes of the block after its zlib stream are read and ignored.
         if (ended)
             continue;
-        block.next_in = input_.data();
-        block.avail_in = static_cast<uInt>(piece);
-        for (;;) {
-            block.next_out = output_.data();
-            block.avail_out = static_cast<uInt>(output_.size());
-            const int rc = inflate(&block, Z_NO_FLUSH);
-            if (rc == Z_NEED_DICT || (rc < 0 && rc != Z_BUF_ERROR))
-                return false;
-            const int64_t got = static_cast<int64_t>(output_.size()) - block.avail_out;
-            produced += got;
-            if (produced > Expected || !Emit(output_.data(), got))
-                return false;
-            if (rc == Z_STREAM_END) {
-                ended = true;
-                break;
-            }
-            if (rc == Z_BUF_ERROR || (block.avail_in == 0 && block.avail_out != 0))
-                break;
-        }
+        if (!Inflate(block, input_.data(), piece, Expected, produced, ended))
+            return false;
     }
     guard.Active = false;
     if (inflateEnd(&block) < 0)

@@ -57,6 +57,11 @@ private:
     // not read all of it.
     bool EndCrcRange();
 
+    // Inflates the Length bytes at In through Stream, handing what comes out
+    // to Emit; Produced counts it and may not pass Limit. False on a zlib
+    // error or a refused Emit; Ended is set at the end of the stream.
+    bool Inflate(z_stream& Stream, uint8_t* In, int64_t Length, int64_t Limit, int64_t& Produced, bool& Ended);
+
     // Hands decoded bytes on: CRC, then the destination. Never lets the item
     // grow past the uncompressed size its directory entry declares.
     bool Emit(const uint8_t* Data, int64_t Count);

@@ -270,6 +270,32 @@ TEST(BadInput, UnsupportedMethods) {
     }
 }
 
+// An item in the block format comes back whole from its zlib blocks, the
+// last one short; when one block's check value is damaged, the item fails
+// with code 8 and nothing of it is left.
+TEST(BadInput, BlockFormatDecodesAndADamagedBlockFails) {
+    const std::string data = RandomBytes(200'000, 31);
+    TCraftedEntry blocks("blocks.bin", data, 97);
+    blocks.BlockSize = 70'000;
+    for (bool damaged : {false, true}) {
+        SCOPED_TRACE(damaged ? "damaged" : "intact");
+        TempFolder tmp;
+        const std::string archive = tmp.File("b.zip");
+        WriteCraftedZip(archive, {{"ok.txt", "ok"}, blocks});
+        // The last block's Adler-32 ends the item's data, just before the directory.
+        if (damaged) FlipByte(archive, CentralOffset(archive) - 2);
+        const TEventLog log = ExtractLogged(archive, tmp.File("out/"));
+        EXPECT_EQ(ReadFile(tmp.File("out/ok.txt")), "ok");
+        if (damaged) {
+            EXPECT_EQ(log.Natives(), std::vector<int32_t>{8});
+            EXPECT_EQ(ListTree(tmp.File("out/")), std::vector<std::string>{"ok.txt"});
+        } else {
+            EXPECT_TRUE(log.Natives().empty());
+            EXPECT_TRUE(ReadFile(tmp.File("out/blocks.bin")) == data);
+        }
+    }
+}
+
 // The bzip2 data of a real peer, read as the block format, fails with code 8.
 TEST(BadInput, Bzip2FromPythonFailsCleanly) {
     TempFolder tmp;

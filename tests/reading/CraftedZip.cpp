@@ -5,7 +5,8 @@
 namespace {
 
 // Entries arrive as files in a folder: entry N is N.name, N.data and N.meta
-// (method, password, date, time, then the wrong passwords, one a line).
+// (method, password, date, time, block size, then the wrong passwords, one
+// a line).
 const char* const kWriter = R"PY(
 import os, random, struct, sys, zipfile, zlib
 
@@ -55,11 +56,20 @@ for i in range(count):
     data = open(os.path.join(folder, '%d.data' % i), 'rb').read()
     meta = open(os.path.join(folder, '%d.meta' % i), 'rb').read().split(b'\n')
     method, pw, date, time = int(meta[0]), meta[1], int(meta[2]), int(meta[3])
-    wrong = [w for w in meta[4:] if w]
+    block = int(meta[4])
+    wrong = [w for w in meta[5:] if w]
     crc = zlib.crc32(data)
     if method == 8:
         c = zlib.compressobj(9, zlib.DEFLATED, -15)
         body = c.compress(data) + c.flush()
+    elif block:
+        # The block format: a 50-byte header (unprotected, zlib), then each
+        # block's length and its own complete zlib stream.
+        pieces = [data[k:k + block] for k in range(0, len(data), block)]
+        body = struct.pack('<iIIIiBBHI', block, 0, len(data), 0, len(pieces), 0, 1, 0xFFFF, 0) + bytes(22)
+        for piece in pieces:
+            z = zlib.compress(piece)
+            body += struct.pack('<I', len(z)) + z
     else:
         body = data
     flags = 0
@@ -102,7 +112,7 @@ void WriteCraftedZip(const std::string& path, const std::vector<TCraftedEntry>& 
         WriteFile(base + ".name", e.Name);
         WriteFile(base + ".data", e.Data);
         std::string meta = std::to_string(e.Method) + "\n" + e.Password + "\n" + std::to_string(e.Date) + "\n" +
-                           std::to_string(e.Time) + "\n";
+                           std::to_string(e.Time) + "\n" + std::to_string(e.BlockSize) + "\n";
         for (const auto& w : e.WrongPasswords) meta += w + "\n";
         WriteFile(base + ".meta", meta);
     }

@@ -22,6 +22,9 @@ struct TCraftedEntry {
     // Passwords that must fail the header's check byte (the ten random
     // header bytes are chosen until they do, so the test is exact).
     std::vector<std::string> WrongPasswords;
+    // Above 0 (with a method other than 0, 8 and 9): the data goes in the
+    // block format, in zlib blocks of this size.
+    int BlockSize = 0;
     uint16_t Date = (41 << 9) | (6 << 5) | 15; // 2021-06-15
     uint16_t Time = (12 << 11) | (34 << 5) | 28;
 };
