@@ -224,6 +224,9 @@ public:
     static bool IsRemovableDrive(const std::string& Path);
     void OpenVolumeFile(const std::string& Name);
     void RequestVolume(const TAKVolumeNumberInfo& Info);
+    // Brings the volume after Info's for reading on and advances Info; false
+    // when Info's is the last one or the request opened no file for it.
+    bool RequestNextVolume(TAKVolumeNumberInfo& Info);
     int64_t WriteToVolumes(const void* Data, int64_t Count, TStream*& Stream, TAKVolumeNumberInfo& Info,
                            int64_t KeepTogether, TMemoryStream* Buffer);
     void WriteAllToVolumes(const void* Data, int64_t Count, TStream*& Stream, TAKVolumeNumberInfo& Info,
@@ -238,7 +241,8 @@ public:
     // ---- opening (container/OpenArchive.cpp) ----
     void OpenLastVolume();
     void OpenStubArchive();
-    void DetectSpanningMode(bool endRecordFound, const TEndRecord& endRecord);
+    // endPosition: where the end record was found, when it was.
+    void DetectSpanningMode(bool endRecordFound, const TEndRecord& endRecord, int64_t endPosition);
 
     // ---- adding (writing/AddSearch.cpp) ----
     void SearchAndAddFiles(const std::vector<std::string>& Masks, int32_t SearchAttr, bool Recurse,
@@ -313,8 +317,8 @@ protected:
     // Commit state.
     TAKCommitState commit_;
 
-    // The error of the item whose failure ended a bulk loop by fxaAbort;
-    // raised to the caller once the loop has cleaned up.
+    // The error of the item whose failure ended the commit by fxaAbort;
+    // raised to the caller once the commit has rolled back.
     std::unique_ptr<EAKException> abortError_;
 
     // Published fields.

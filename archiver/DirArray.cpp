@@ -182,15 +182,13 @@ void TAKDirArray::Clear() {
 void TAKDirArray::SetCount(int32_t n) {
     if (n < 0)
         throw Exception("Invalid item count (" + std::to_string(n) + ")");
-    if (n > capacity_) {
-        growBy_ = std::min(growBy_ * 2, maxGrowBy_);
-        const int64_t grown = static_cast<int64_t>(capacity_) + growBy_;
+    if (n > Capacity()) {
+        growBy_ = std::min(growBy_ * 2, kMaxGrowBy);
+        const int64_t grown = static_cast<int64_t>(Capacity()) + growBy_;
         const int32_t newCapacity = grown > n ? static_cast<int32_t>(std::min<int64_t>(grown, INT32_MAX)) : n;
         slots_.resize(static_cast<size_t>(newCapacity)); // new slots are empty items
-        capacity_ = newCapacity;
     } else if (n == 0) {
         std::vector<TDirItem>().swap(slots_);
-        capacity_ = 0;
     } else {
         // Slots past the new end hold no live data: empty them so that a
         // later growth within the capacity starts from empty items.

@@ -100,7 +100,7 @@ public:
     bool FindName(const std::string& name, int32_t& index);
     void RenameItem(int32_t index, const std::string& newName); // code 59
 
-    int32_t Capacity() const { return capacity_; }
+    int32_t Capacity() const { return static_cast<int32_t>(slots_.size()); }
     int32_t GrowBy() const { return growBy_; }
     const TAKHashedStringList& Names() const { return names_; }
 
@@ -108,7 +108,6 @@ private:
     std::vector<TDirItem> slots_;
     TAKHashedStringList names_;
     int32_t growBy_ = 500;
-    int32_t maxGrowBy_ = 10000;
-    int32_t capacity_ = 0;
+    static constexpr int32_t kMaxGrowBy = 10000;
     int32_t count_ = 0;
 };

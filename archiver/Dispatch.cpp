@@ -4,17 +4,7 @@
 #include "archiver/Arkiva.h"
 #include "platform/Dialogs.h"
 #include "platform/Format.h"
-
-namespace {
-
-// Stored names from archives made on Windows may use "\" between folders;
-// handlers and the file system see "/".
-void ToPlatformSeparators(std::string& s) {
-    for (char& c : s)
-        if (c == '\\') c = '/';
-}
-
-} // namespace
+#include "platform/Paths.h"
 
 void TAKBaseArchiver::DoOnOverallProgress(double Progress, TAKProcessOperation Operation, TAKProgressPhase Phase,
                                           bool& Cancel) {
@@ -104,6 +94,7 @@ void TAKBaseArchiver::DoOnStoreFile(std::string& FileName, uint32_t& FileAttr, s
 }
 
 void TAKBaseArchiver::DoOnExtractFile(std::string& FileName, uint32_t& FileAttr, const std::string& Comment) {
-    ToPlatformSeparators(FileName);
+    // Handlers and the file system see "/" between folders.
+    FileName = platform::ForwardSlashes(FileName);
     if (OnExtractFile) OnExtractFile(this, FileName, FileAttr, Comment);
 }

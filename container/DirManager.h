@@ -33,6 +33,13 @@ public:
 
     // Reading (container/ReadDirectory.cpp).
     bool FindEndRecord(TEndRecord& Record, int64_t& Position);
+    // The ZIP64 locator directly in front of the end record found at
+    // EndPosition, when one is there.
+    bool ReadZip64Locator(int64_t EndPosition, TZip64Locator& Locator);
+    // The number of the set's last volume: the end record's, or where that
+    // holds the marker, the one the ZIP64 locator gives (0 without one).
+    static int64_t LastVolume(const TEndRecord& Record, const TZip64Locator* Locator);
+    int64_t LastVolume() const { return LastVolume(EndRecord, IsZip64 ? &Zip64Locator : nullptr); }
     void ReadDirectory();
     void RebuildDirectory();
     void DetectStub(int64_t P);

@@ -11,12 +11,6 @@
 
 namespace {
 
-// Whether a volume file exists under this name, also when another tool wrote
-// it with other letter case (Info-ZIP's "x.z01" for our "x.Z01").
-bool VolumeFileExists(const std::string& name) {
-    return platform::FileExists(ResolveExistingVolumeName(name));
-}
-
 bool ContainsExe(std::string name) {
     for (char& c : name)
         if (c >= 'A' && c <= 'Z')
@@ -40,7 +34,7 @@ void TAKBaseArchiver::OpenLastVolume() {
         dirManager_ = std::make_unique<TAKDirManager>(archiveStream_.get(), this, false);
         int64_t position = 0;
         found = dirManager_->FindEndRecord(dirManager_->EndRecord, position);
-        DetectSpanningMode(found, dirManager_->EndRecord);
+        DetectSpanningMode(found, dirManager_->EndRecord, position);
     } while (!found && spanningMode_ != smNone);
 }
 
@@ -51,7 +45,7 @@ void TAKBaseArchiver::OpenStubArchive() {
     dirManager_ = std::make_unique<TAKDirManager>(archiveStream_.get(), this, false);
     int64_t position = 0;
     if (dirManager_->FindEndRecord(dirManager_->EndRecord, position)) {
-        DetectSpanningMode(true, dirManager_->EndRecord);
+        DetectSpanningMode(true, dirManager_->EndRecord, position);
         return;
     }
 
@@ -61,7 +55,7 @@ void TAKBaseArchiver::OpenStubArchive() {
     spanningMode_ = smSplitting;
     std::string lastName = fileName_;
     GetVolumeFileName(lastName, -1, false);
-    if (VolumeFileExists(lastName)) {
+    if (TakeExistingVolumeName(lastName)) {
         volumeInfo_.Reset();
         TAKVolumeNumberInfo info;
         info.SetLast(true);
@@ -70,40 +64,21 @@ void TAKBaseArchiver::OpenStubArchive() {
     spanningMode_ = smNone;
 
     // The stream open now (the ".ZIP", or else the ".exe") stays open.
-    bool found = false;
-    do {
-        dirManager_.reset();
-        volumeInfo_.Reset();
-        TAKVolumeNumberInfo info;
-        info.SetLast(true);
-        RequestVolume(info);
-        dirManager_ = std::make_unique<TAKDirManager>(archiveStream_.get(), this, false);
-        found = dirManager_->FindEndRecord(dirManager_->EndRecord, position);
-        DetectSpanningMode(found, dirManager_->EndRecord);
-    } while (!found && spanningMode_ != smNone);
+    OpenLastVolume();
 }
 
-void TAKBaseArchiver::DetectSpanningMode(bool endRecordFound, const TEndRecord& endRecord) {
+void TAKBaseArchiver::DetectSpanningMode(bool endRecordFound, const TEndRecord& endRecord, int64_t endPosition) {
     if (!endRecordFound) {
         spanningMode_ = IsRemovableDrive(fileName_) ? smSpanning : smNone;
         return;
     }
 
-    int64_t disk = endRecord.ThisDisk;
     // Writers that put the marker into every field of a ZIP64 archive's end
     // record keep the real number in the locator in front of it.
-    if (disk == Zip64Marker16 && dirManager_ && dirManager_->Stream) {
-        TEndRecord again;
-        int64_t position = 0;
-        TZip64Locator locator;
-        TStream& s = *dirManager_->Stream;
-        if (dirManager_->FindEndRecord(again, position) && position >= static_cast<int64_t>(sizeof locator)) {
-            s.SetPosition(position - static_cast<int64_t>(sizeof locator));
-            if (s.Read(&locator, sizeof locator) == static_cast<int64_t>(sizeof locator) &&
-                locator.Signature == SigZip64Locator)
-                disk = locator.TotalDisks == 0 ? 0 : static_cast<int64_t>(locator.TotalDisks) - 1;
-        }
-    }
+    TZip64Locator locator;
+    const bool zip64 = endRecord.ThisDisk == Zip64Marker16 && dirManager_ && dirManager_->Stream &&
+                       dirManager_->ReadZip64Locator(endPosition, locator);
+    const int64_t disk = TAKDirManager::LastVolume(endRecord, zip64 ? &locator : nullptr);
     if (disk == 0) {
         spanningMode_ = smNone;
         return;
@@ -116,7 +91,8 @@ void TAKBaseArchiver::DetectSpanningMode(bool endRecordFound, const TEndRecord& 
         spanningMode_ = smSplitting;
         std::string name = fileName_;
         GetVolumeFileName(name, previous, false);
-        return VolumeFileExists(name);
+        // Also when another tool wrote it with other letter case.
+        return TakeExistingVolumeName(name);
     };
     if (previousExists())
         return;

@@ -143,17 +143,6 @@ private:
     size_t end_ = 0;
 };
 
-// Sets the item's local header offset, in ZIP64 form when it needs it.
-void SetLocalHeaderOffset(TDirItem& item, int64_t offset) {
-    if (item.Header.LocalHeaderOffset == Zip64Marker32 || offset >= static_cast<int64_t>(Zip64Marker32)) {
-        item.Header.LocalHeaderOffset = Zip64Marker32;
-        item.LocalHeaderOffset64 = offset;
-        item.Zip64 = true;
-    } else {
-        item.Header.LocalHeaderOffset = static_cast<uint32_t>(offset);
-    }
-}
-
 // The sizes of the local ZIP64 block (uncompressed, then compressed), when
 // the header's size fields hold the marker and the block holds both.
 bool LocalZip64Sizes(const std::vector<uint8_t>& extra, int64_t& uncompressed, int64_t& compressed) {
@@ -205,6 +194,17 @@ bool TAKDirManager::FindEndRecord(TEndRecord& Record, int64_t& Position) {
     return false;
 }
 
+bool TAKDirManager::ReadZip64Locator(int64_t EndPosition, TZip64Locator& Locator) {
+    return ReadAt(*Stream, EndPosition - static_cast<int64_t>(sizeof Locator), &Locator, sizeof Locator) &&
+           Locator.Signature == SigZip64Locator;
+}
+
+int64_t TAKDirManager::LastVolume(const TEndRecord& Record, const TZip64Locator* Locator) {
+    if (Record.ThisDisk != Zip64Marker16)
+        return Record.ThisDisk;
+    return Locator ? std::max<int64_t>(static_cast<int64_t>(Locator->TotalDisks) - 1, 0) : 0;
+}
+
 void TAKDirManager::ReadDirectory() {
     CurrentList.Clear();
     EndRecord = TEndRecord{};
@@ -225,10 +225,9 @@ void TAKDirManager::ReadDirectory() {
 
     // ZIP64: the locator lies directly before the end record, the ZIP64 end
     // record where the locator says.
-    if (p > static_cast<int64_t>(sizeof(TZip64Locator))) {
+    {
         TZip64Locator locator;
-        if (ReadAt(*Stream, p - static_cast<int64_t>(sizeof locator), &locator, sizeof locator) &&
-            locator.Signature == SigZip64Locator) {
+        if (ReadZip64Locator(p, locator)) {
             Zip64Locator = locator;
             IsZip64 = true;
             p -= static_cast<int64_t>(sizeof locator);
@@ -264,9 +263,7 @@ void TAKDirManager::ReadDirectory() {
     int64_t startVolume = EndRecord.StartDisk;
     if (startVolume == Zip64Marker16)
         startVolume = IsZip64 ? Zip64EndRecord.StartDisk : 0;
-    int64_t lastVolume = EndRecord.ThisDisk;
-    if (lastVolume == Zip64Marker16)
-        lastVolume = IsZip64 ? std::max<int64_t>(static_cast<int64_t>(Zip64Locator.TotalDisks) - 1, 0) : 0;
+    const int64_t lastVolume = LastVolume();
 
     const bool multiVolume = Archiver->SpanningMode() != smNone;
     if (multiVolume && (startVolume > lastVolume || lastVolume >= INT32_MAX)) {
@@ -315,13 +312,9 @@ void TAKDirManager::ReadDirectory() {
     EntryReader reader;
     // The next volume of the set; never past the last one.
     auto nextVolume = [&] {
-        if (info.VolumeNumber >= info.LastVolumeNumber)
+        if (!Archiver->RequestNextVolume(info))
             throw EDamagedDirectory();
-        info.SetVolumeNumber(info.VolumeNumber + 1);
-        Archiver->RequestVolume(info);
         Stream = Archiver->ArchiveStream();
-        if (Stream == nullptr)
-            throw EDamagedDirectory();
         reader.Reset(Stream, 0);
     };
     // Exactly n bytes; in a multi-volume set a read that comes short goes on
@@ -402,7 +395,8 @@ void TAKDirManager::ReadDirectory() {
             if (ItemLocalHeaderOffset(item) < StubSize) {
                 for (int32_t k = 0; k < CurrentList.GetCount(); ++k) {
                     TDirItem& shifted = CurrentList.ItemAt(k);
-                    SetLocalHeaderOffset(shifted, ItemLocalHeaderOffset(shifted) + StubSize);
+                    SetItemLocalHeaderOffset(shifted, ItemLocalHeaderOffset(shifted) + StubSize,
+                                             shifted.Header.LocalHeaderOffset == Zip64Marker32);
                 }
             }
             break;
@@ -505,7 +499,7 @@ void TAKDirManager::RebuildDirectory() {
             item.UncompressedSize64 = uncompressed64;
             item.CompressedSize64 = compressed64;
         }
-        SetLocalHeaderOffset(item, q);
+        SetItemLocalHeaderOffset(item, q, item.Header.LocalHeaderOffset == Zip64Marker32);
 
         std::string name, raw;
         if (nameReadable && l.FileNameLength != 0) {

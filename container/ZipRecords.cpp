@@ -65,6 +65,16 @@ int64_t ItemLocalHeaderOffset(const TDirItem& item) {
     return item.Header.LocalHeaderOffset == Zip64Marker32 ? item.LocalHeaderOffset64 : item.Header.LocalHeaderOffset;
 }
 
+void SetItemLocalHeaderOffset(TDirItem& item, int64_t offset, bool force) {
+    if (force || offset >= static_cast<int64_t>(Zip64Marker32)) {
+        item.Zip64 = true;
+        item.Header.LocalHeaderOffset = Zip64Marker32;
+        item.LocalHeaderOffset64 = offset;
+    } else {
+        item.Header.LocalHeaderOffset = static_cast<uint32_t>(offset);
+    }
+}
+
 uint32_t ItemDiskStart(const TDirItem& item) {
     return item.Header.DiskNumberStart == Zip64Marker16 ? item.Zip64DiskStart : item.Header.DiskNumberStart;
 }

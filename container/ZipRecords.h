@@ -133,6 +133,9 @@ bool CountNeedsZip64(int64_t value);
 int64_t ItemCompressedSize(const TDirItem& item);
 int64_t ItemUncompressedSize(const TDirItem& item);
 int64_t ItemLocalHeaderOffset(const TDirItem& item);
+// Sets the item's local header offset, in ZIP64 form when it needs it or
+// when force asks for it.
+void SetItemLocalHeaderOffset(TDirItem& item, int64_t offset, bool force);
 uint32_t ItemDiskStart(const TDirItem& item);
 
 // Length of the central ZIP64 block for the item (0 when none of its fields

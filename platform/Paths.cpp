@@ -119,4 +119,11 @@ std::string ExcludeTrailingPathDelimiter(const std::string& s)
     return s;
 }
 
+std::string ForwardSlashes(std::string name)
+{
+    for (char& c : name)
+        if (c == '\\') c = '/';
+    return name;
+}
+
 } // namespace platform

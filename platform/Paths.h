@@ -25,5 +25,8 @@ std::string ChangeFileExt(const std::string& name, const std::string& ext);
 std::string IncludeTrailingPathDelimiter(const std::string& s);
 std::string ExcludeTrailingPathDelimiter(const std::string& s);
 std::string GetCurrentDir();
+// Stored names from archives made on Windows separate folders with "\";
+// here both count: every "\" becomes "/".
+std::string ForwardSlashes(std::string name);
 
 } // namespace platform

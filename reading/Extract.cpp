@@ -17,13 +17,6 @@
 
 namespace {
 
-// Archives made on Windows may separate folders with "\"; here both count.
-std::string WithSlashes(std::string s) {
-    for (char& c : s)
-        if (c == '\\') c = '/';
-    return s;
-}
-
 std::string WithoutTrailingSlash(std::string s) {
     if (!s.empty() && s.back() == '/') s.pop_back();
     return s;
@@ -125,7 +118,7 @@ void TAKBaseArchiver::SelectItems(const std::string& Mask, int32_t Attributes, c
 
 bool TAKBaseArchiver::FindFirst(const std::string& Mask, TAKArchiveItem& Record, const std::string& ExclusionMask,
                                 int32_t Attributes) {
-    std::string mask = WithSlashes(Mask);
+    std::string mask = platform::ForwardSlashes(Mask);
     // A leading "/" stands where a drive stood. Stored names never begin
     // with one (whatever StorePath), so a full path finds its item.
     const size_t first = mask.find_first_not_of('/');
@@ -163,7 +156,7 @@ bool TAKBaseArchiver::FindNextMatch(TAKArchiveItem& Record) {
     for (int32_t i = std::max(Record.SearchRec.ItemIndex, 0); i < list.GetCount(); ++i) {
         const TDirItem& item = list.ItemAt(i);
         if (!recurse) {
-            const std::string name = WithoutTrailingSlash(WithSlashes(item.StoredName));
+            const std::string name = WithoutTrailingSlash(platform::ForwardSlashes(item.StoredName));
             if (platform::AnsiLowerCase(platform::ExtractFilePath(name)) != maskFolder)
                 continue;
         }
@@ -172,7 +165,7 @@ bool TAKBaseArchiver::FindNextMatch(TAKArchiveItem& Record) {
             continue;
 
         Record.SearchRec.ItemIndex = i;
-        const std::string name = WithoutTrailingSlash(WithSlashes(item.StoredName));
+        const std::string name = WithoutTrailingSlash(platform::ForwardSlashes(item.StoredName));
         Record.ItemName = platform::ExtractFileName(name);
         Record.StoredFolder = platform::ExtractFilePath(name);
         Record.CompressedSize = ItemCompressedSize(item);
@@ -197,14 +190,14 @@ bool TAKBaseArchiver::FindNextMatch(TAKArchiveItem& Record) {
 
 bool TAKBaseArchiver::MatchItem(int32_t Index, TAKArchiveItem& Record) {
     const TDirItem& item = dirManager_->CurrentList.ItemAt(Index);
-    const std::string name = WithoutTrailingSlash(WithSlashes(item.StoredName));
+    const std::string name = WithoutTrailingSlash(platform::ForwardSlashes(item.StoredName));
     const std::string last = platform::ExtractFileName(name);
     const std::string mask = Record.SearchRec.Mask;
     if (!MatchName(name, mask) && !MatchName(last, mask))
         return false;
     // The exclusion mask passed with the search leaves out what it matches,
     // tested like the search mask.
-    const std::string exclusion = WithSlashes(Record.SearchRec.ExclusionMask);
+    const std::string exclusion = platform::ForwardSlashes(Record.SearchRec.ExclusionMask);
     if (!exclusion.empty() && (MatchName(name, exclusion) || MatchName(last, exclusion)))
         return false;
     return true;
@@ -214,9 +207,10 @@ bool TAKBaseArchiver::MatchItem(int32_t Index, TAKArchiveItem& Record) {
 // The item loop.
 
 void TAKBaseArchiver::ProcessSelectedItems(TAKProcessOperation Operation) {
+    // The error of the item whose failure ended the loop.
+    std::unique_ptr<EAKException> abortError;
     {
         std::lock_guard<std::recursive_mutex> lock(platform::ProcessLock());
-        abortError_.reset();
 
         auto itemCount = [this]() { return dirManager_ ? dirManager_->CurrentList.GetCount() : 0; };
 
@@ -243,7 +237,7 @@ void TAKBaseArchiver::ProcessSelectedItems(TAKProcessOperation Operation) {
                         break;
                     }
                     const std::string storedName = dirManager_->CurrentList.ItemAt(i).StoredName;
-                    const std::string name = WithSlashes(storedName);
+                    const std::string name = platform::ForwardSlashes(storedName);
                     try {
                         bool confirm = true;
                         DoOnConfirmProcessFile(name, Operation, confirm);
@@ -272,7 +266,7 @@ void TAKBaseArchiver::ProcessSelectedItems(TAKProcessOperation Operation) {
                     } catch (const EAKException& e) {
                         DoOnProcessFileFailure(name, Operation, e.NativeError(), e.ErrorCode(), e.Message(), action);
                         if (action == fxaAbort)
-                            abortError_ = std::make_unique<EAKException>(e);
+                            abortError = std::make_unique<EAKException>(e);
                     }
                     if (Cancelled || action == fxaAbort) {
                         stop = true;
@@ -293,11 +287,8 @@ void TAKBaseArchiver::ProcessSelectedItems(TAKProcessOperation Operation) {
     // An item whose failure ended the loop ends the operation with its error,
     // once everything is cleaned up: a merge that stopped half-way must not
     // look like one that succeeded.
-    if (abortError_) {
-        const EAKException error = *abortError_;
-        abortError_.reset();
-        throw error;
-    }
+    if (abortError)
+        throw *abortError;
 }
 
 void TAKBaseArchiver::ExtractItem(int32_t Index, const std::string& Name, const std::string& Prefix) {
@@ -310,7 +301,7 @@ void TAKBaseArchiver::ExtractItem(int32_t Index, const std::string& Name, const 
     uint32_t attributes = entry.Header.ExternalAttributes;
     std::string name = Name;
     DoOnExtractFile(name, attributes, entry.ItemComment);
-    name = WithSlashes(name);
+    name = platform::ForwardSlashes(name);
 
     // Nothing is written outside the destination folder.
     if (!StaysBelow(name)) {

@@ -65,10 +65,7 @@ TAKVolumeNumberInfo ItemVolumeInfo(const TAKDirManager& DirManager, const TDirIt
     int32_t volume = Item.Header.DiskNumberStart;
     if (Item.Header.DiskNumberStart == Zip64Marker16)
         volume = DirManager.IsZip64 ? static_cast<int32_t>(Item.Zip64DiskStart) : 0;
-    int32_t last = DirManager.EndRecord.ThisDisk;
-    if (DirManager.EndRecord.ThisDisk == Zip64Marker16)
-        last = DirManager.IsZip64 ? static_cast<int32_t>(DirManager.Zip64Locator.TotalDisks) - 1 : 0;
-    info.LastVolumeNumber = last;
+    info.LastVolumeNumber = static_cast<int32_t>(std::min<int64_t>(DirManager.LastVolume(), INT32_MAX));
     info.SetVolumeNumber(volume);
     return info;
 }
@@ -182,14 +179,7 @@ bool TItemReader::ReadSpanned(void* Buffer, int64_t Count) {
 bool TItemReader::NextVolume() {
     // A single file has nothing after its end; a set has nothing after its
     // last volume.
-    if (archiver_.SpanningMode() == smNone)
-        return false;
-    if (volume_.LastVolumeNumber >= 0 && volume_.VolumeNumber >= volume_.LastVolumeNumber)
-        return false;
-    volume_.SetVolumeNumber(volume_.VolumeNumber + 1);
-    archiver_.RequestVolume(volume_);
-    // A request that opened nothing leaves the old volume in place.
-    if (archiver_.ArchiveStream() == nullptr || archiver_.VolumeInfo().VolumeNumber != volume_.VolumeNumber)
+    if (archiver_.SpanningMode() == smNone || !archiver_.RequestNextVolume(volume_))
         return false;
     source_ = archiver_.ArchiveStream();
     source_->SetPosition(0);
@@ -239,8 +229,7 @@ bool TItemReader::TransferSpanned(int64_t Count) {
 }
 
 bool TItemReader::BeginChunk(uint64_t Limit) {
-    archiver_.FileProgressPosition = consumed_;
-    if (archiver_.ProgressEnabled && !RaiseBlockProgress())
+    if (!RaiseBlockProgress())
         return false;
     chunk_ = std::min(BlockSize, dataSize_ - consumed_);
     while (chunk_ >= 512 && static_cast<uint64_t>(EstimateOutputSize(chunk_)) >= Limit)
@@ -290,6 +279,9 @@ bool TItemReader::AskPassword() {
 }
 
 bool TItemReader::RaiseBlockProgress() {
+    archiver_.FileProgressPosition = consumed_;
+    if (!archiver_.ProgressEnabled)
+        return true;
     const long double total = archiver_.FileProgressTotal;
     const long double fraction = total > 0 ? archiver_.FileProgressPosition / total : 0.0L;
     archiver_.DoOnFileProgress(item_.StoredName, static_cast<double>(fraction * 100), item_.PendingOperation, ppProcess,
@@ -318,6 +310,11 @@ bool TItemReader::Emit(const uint8_t* Data, int64_t Count) {
     // A byte past the declared size ends the item: a damaged or crafted
     // entry cannot grow without limit.
     return take == Count;
+}
+
+void TItemReader::ReserveInput() {
+    // Chunks never exceed the item's data, so small items get a small buffer.
+    input_.resize(static_cast<size_t>(std::clamp<int64_t>(dataSize_, 0, BlockSize) + 2));
 }
 
 void TItemReader::ReserveOutput(int64_t Capacity) {
@@ -372,8 +369,7 @@ bool TItemReader::ReadStoredOrDeflated() {
         dynamic_cast<TFileStream*>(source_))
         return CopyStored(limit);
 
-    // Chunks never exceed the item's data, so small items get a small buffer.
-    input_.resize(static_cast<size_t>(std::clamp<int64_t>(dataSize_, 0, BlockSize) + 2));
+    ReserveInput();
     if (item_.Header.Method == 8) {
         std::memset(&zstream_, 0, sizeof zstream_);
         if (inflateInit(&zstream_) != Z_OK)
@@ -467,14 +463,12 @@ bool TItemReader::ReadBlockFormat() {
     }
 
     archiver_.FileProgressTotal = source_->Size();
-    // Chunks never exceed the item's data, so small items get a small buffer.
-    input_.resize(static_cast<size_t>(std::clamp<int64_t>(dataSize_, 0, BlockSize) + 2));
+    ReserveInput();
 
     const int64_t itemSize = item_.Header.UncompressedSize == Zip64Marker32 ? item_.UncompressedSize64
                                                                             : static_cast<int64_t>(header.ItemSize);
     for (int32_t b = 0; b < header.BlockCount; ++b) {
-        archiver_.FileProgressPosition = consumed_;
-        if (archiver_.ProgressEnabled && !RaiseBlockProgress())
+        if (!RaiseBlockProgress())
             return true;
 
         uint32_t length = 0;

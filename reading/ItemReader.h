@@ -65,12 +65,16 @@ private:
     // Hands decoded bytes on: CRC, then the destination. Never lets the item
     // grow past the uncompressed size its directory entry declares.
     bool Emit(const uint8_t* Data, int64_t Count);
-    // The per-block progress events; false when the owner cancelled.
+    // The per-block progress events (when enabled) at the bytes consumed so
+    // far; false when the owner cancelled.
     bool RaiseBlockProgress();
     // Asks for another password; false when the owner skips the item.
     bool AskPassword();
     // Skips Count bytes of the source, across volume ends where needed.
     void SkipSpanned(int64_t Count);
+    // The input buffer: one chunk, and two bytes in front of it for the zlib
+    // header that the first deflate chunk is given.
+    void ReserveInput();
     // Gives the output buffer at least Capacity bytes (within its limit).
     void ReserveOutput(int64_t Capacity);
 

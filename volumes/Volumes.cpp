@@ -120,6 +120,15 @@ void TAKBaseArchiver::RequestVolume(const TAKVolumeNumberInfo& Info)
     throw EAKException(45, this);
 }
 
+bool TAKBaseArchiver::RequestNextVolume(TAKVolumeNumberInfo& Info)
+{
+    if (Info.LastVolumeNumber >= 0 && Info.VolumeNumber >= Info.LastVolumeNumber) return false;
+    Info.SetVolumeNumber(Info.VolumeNumber + 1);
+    RequestVolume(Info);
+    // A request that opened nothing leaves the old volume in place.
+    return archiveStream_ && volumeInfo_.VolumeNumber == Info.VolumeNumber;
+}
+
 // ---- the volume dispatchers ----
 
 void TAKBaseArchiver::DoRequestBlankVolume(int32_t VolumeNumber, std::string& VolumeFileName, bool& Cancel)

@@ -22,16 +22,6 @@ namespace {
 constexpr int64_t kMarker = static_cast<int64_t>(Zip64Marker32);
 constexpr int64_t kLocalZip64Room = 20;
 
-void SetLocalHeaderOffset(TDirItem& item, int64_t offset, bool force) {
-    if (offset >= kMarker || force) {
-        item.Zip64 = true;
-        item.Header.LocalHeaderOffset = Zip64Marker32;
-        item.LocalHeaderOffset64 = offset;
-    } else {
-        item.Header.LocalHeaderOffset = static_cast<uint32_t>(offset);
-    }
-}
-
 void SetDiskNumberStart(TDirItem& item, int32_t volume) {
     const int64_t v = std::max(volume, 0);
     if (v >= Zip64Marker16) {
@@ -345,7 +335,7 @@ bool TAKBaseArchiver::WriteNewItem(int32_t Index) {
 
         if (!archiveStream_) throw EAKException(45, this);
         const int64_t p = archiveStream_->Position();
-        SetLocalHeaderOffset(item, p, zip64Mode_ == zmAlways);
+        SetItemLocalHeaderOffset(item, p, zip64Mode_ == zmAlways);
 
         // Sizes in ZIP64 form in the local header. Besides a source of 4 GiB
         // or more, a source whose compressed size may still reach the marker
@@ -405,7 +395,7 @@ bool TAKBaseArchiver::WriteNewItem(int32_t Index) {
             headerFile = volumeFileName_;
             headerOffset = archiveStream_->Position() - headerLength;
             SetDiskNumberStart(item, headerVolume);
-            SetLocalHeaderOffset(item, headerOffset, zip64Mode_ == zmAlways);
+            SetItemLocalHeaderOffset(item, headerOffset, zip64Mode_ == zmAlways);
             destination = &sink;
         } else {
             temp.Name = MakeTempFileName();
@@ -466,7 +456,7 @@ bool TAKBaseArchiver::WriteNewItem(int32_t Index) {
             SetDiskNumberStart(item, volumeInfo_.VolumeNumber);
             // The header's bytes may still wait in the buffer of this volume.
             const int64_t q = buffer ? archiveStream_->Size() + buffer->Position() : archiveStream_->Position();
-            SetLocalHeaderOffset(item, q - headerLength, zip64Mode_ == zmAlways);
+            SetItemLocalHeaderOffset(item, q - headerLength, zip64Mode_ == zmAlways);
             stream = archiveStream_.get();
             CopyToVolumes(*temp.Stream, stream, volumeInfo_, commit_.CopyCancelled, -1, -1, buffer, true);
         }
@@ -529,7 +519,7 @@ void TAKBaseArchiver::CopyUnchangedItem(int32_t Index) {
     if ((old.Header.Flags & FlagDataDescriptor) != 0) length += DataDescriptorLength(tail, src + length, old);
 
     TDirItem& item = current.ItemAt(Index);
-    SetLocalHeaderOffset(item, archiveStream_->Position(), false);
+    SetItemLocalHeaderOffset(item, archiveStream_->Position(), false);
     tail.SetPosition(src);
     if (length > 0) archiveStream_->CopyFrom(tail, length);
 }
