@@ -213,6 +213,10 @@ public:
     bool SkipCurrentFile = false;
     long double FileProgressPosition = 0;
     long double FileProgressTotal = 0;
+    // The per-block events of a bulk operation's item: OnFileProgress, then
+    // OnOverallProgress, at FileProgressPosition of FileProgressTotal; false
+    // when the owner cancelled.
+    bool RaiseBlockProgress(const std::string& Name, TAKProcessOperation Operation);
 
     // ---- volume naming (volumes/VolumeNames.cpp) ----
     void GetVolumeFileName(std::string& Name, int32_t VolumeNumber, bool CheckExists) const;

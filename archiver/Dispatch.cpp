@@ -1,5 +1,7 @@
 // Event dispatchers: raise the owner's handler, or fall back to the default
 // behaviour (often a question through the installed Dialogs).
+#include <algorithm>
+
 #include "archiver/AKConst.h"
 #include "archiver/Arkiva.h"
 #include "platform/Dialogs.h"
@@ -20,6 +22,17 @@ void TAKBaseArchiver::DoOnFileProgress(const std::string& FileName, double Progr
         OnFileProgress(this, FileName, Progress, Operation, Phase, Cancel);
     else
         Cancel = false;
+}
+
+bool TAKBaseArchiver::RaiseBlockProgress(const std::string& Name, TAKProcessOperation Operation) {
+    const long double total = FileProgressTotal;
+    const long double fraction = total > 0 ? FileProgressPosition / total : 0.0L;
+    DoOnFileProgress(Name, static_cast<double>(fraction * 100), Operation, ppProcess, Cancelled);
+    if (Cancelled) return false;
+    const int32_t selected = std::max<int32_t>(SelectedCount, 1);
+    DoOnOverallProgress(static_cast<double>((fraction + ProcessedCount) / selected * 100), Operation, ppProcess,
+                        Cancelled);
+    return !Cancelled;
 }
 
 void TAKBaseArchiver::DoOnCopyTempFileProgress(double Progress, TAKProgressPhase Phase, bool& Cancel) {

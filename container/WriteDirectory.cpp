@@ -174,13 +174,8 @@ void TAKDirManager::WriteDirectory(TStream* NewStream)
 
     EndRecord = MakeEndRecord(thisVolume, startVolume, count, directorySize, startOffset, commentLength);
 
-    // ZIP64 end records whenever a field of the end record holds its marker
-    // (a directory that starts beyond 4 GiB in a large volume may end on a
-    // later, small one) or the end records themselves lie beyond 4 GiB.
     const int64_t position = Stream->Position();
-    const bool zip64 = position >= 0xFFFFFFFFLL || EndRecord.ThisDisk == Zip64Marker16 ||
-                       EndRecord.StartDisk == Zip64Marker16 || EndRecord.TotalEntries == Zip64Marker16 ||
-                       EndRecord.DirectorySize == Zip64Marker32 || EndRecord.DirectoryOffset == Zip64Marker32;
+    const bool zip64 = EndRecordsNeedZip64(EndRecord, position);
     Zip64EndRecord = TZip64EndRecord{};
     Zip64Locator = TZip64Locator{};
     IsZip64 = zip64;

@@ -345,7 +345,8 @@ TZip64Locator MakeZip64Locator(int64_t disk, int64_t endRecordOffset) {
     return l;
 }
 
-bool EndRecordsNeedZip64(int64_t positionAfterDirectory, int64_t entries, int64_t volume) {
-    return positionAfterDirectory >= static_cast<int64_t>(Zip64Marker32) || CountNeedsZip64(entries) ||
-           CountNeedsZip64(volume);
+bool EndRecordsNeedZip64(const TEndRecord& record, int64_t positionAfterDirectory) {
+    return positionAfterDirectory >= static_cast<int64_t>(Zip64Marker32) || record.ThisDisk == Zip64Marker16 ||
+           record.StartDisk == Zip64Marker16 || record.TotalEntries == Zip64Marker16 ||
+           record.DirectorySize == Zip64Marker32 || record.DirectoryOffset == Zip64Marker32;
 }

@@ -262,5 +262,8 @@ TEndRecord MakeEndRecord(int64_t thisDisk, int64_t startDisk, int64_t entries, i
 TZip64EndRecord MakeZip64EndRecord(int64_t thisDisk, int64_t startDisk, int64_t entries, int64_t directorySize,
                                    int64_t directoryOffset);
 TZip64Locator MakeZip64Locator(int64_t disk, int64_t endRecordOffset);
-// Whether the ZIP64 end record and locator are written.
-bool EndRecordsNeedZip64(int64_t positionAfterDirectory, int64_t entries, int64_t volume);
+// Whether the ZIP64 end record and locator are written: whenever a field of
+// the end record holds its marker (a directory that starts beyond 4 GiB in a
+// large volume may end on a later, small one) or the end records themselves
+// lie beyond 4 GiB.
+bool EndRecordsNeedZip64(const TEndRecord& record, int64_t positionAfterDirectory);

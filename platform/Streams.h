@@ -36,8 +36,9 @@ public:
     // Exactly count bytes or EReadError / EWriteError.
     void ReadBuffer(void* buffer, int64_t count);
     void WriteBuffer(const void* buffer, int64_t count);
-    // Copies count bytes from source's position; count 0 copies the whole
-    // source from its start. Returns the bytes copied; short source -> EReadError.
+    // Copies count bytes from source's position (through TransferFrom); count
+    // 0 copies the whole source from its start. Returns the bytes copied; a
+    // short source -> EReadError, a failed write -> EWriteError.
     int64_t CopyFrom(TStream& source, int64_t count);
     // Moves up to count bytes from source's position to this stream's
     // position, advancing both; returns the bytes moved, fewer when the

@@ -280,18 +280,7 @@ bool TItemReader::AskPassword() {
 
 bool TItemReader::RaiseBlockProgress() {
     archiver_.FileProgressPosition = consumed_;
-    if (!archiver_.ProgressEnabled)
-        return true;
-    const long double total = archiver_.FileProgressTotal;
-    const long double fraction = total > 0 ? archiver_.FileProgressPosition / total : 0.0L;
-    archiver_.DoOnFileProgress(item_.StoredName, static_cast<double>(fraction * 100), item_.PendingOperation, ppProcess,
-                               archiver_.Cancelled);
-    if (archiver_.Cancelled)
-        return false;
-    const int32_t selected = std::max<int32_t>(archiver_.SelectedCount, 1);
-    archiver_.DoOnOverallProgress(static_cast<double>((fraction + archiver_.ProcessedCount) / selected * 100),
-                                  item_.PendingOperation, ppProcess, archiver_.Cancelled);
-    return !archiver_.Cancelled;
+    return !archiver_.ProgressEnabled || archiver_.RaiseBlockProgress(item_.StoredName, item_.PendingOperation);
 }
 
 bool TItemReader::Emit(const uint8_t* Data, int64_t Count) {

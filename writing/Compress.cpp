@@ -95,17 +95,8 @@ void TCompressPipeline::PrePassForCrc() {
 
 void TCompressPipeline::RaiseProgress(bool& cancelled) {
     owner_.FileProgressPosition = static_cast<long double>(bytesRead_);
-    if (!owner_.ProgressEnabled) return;
-    const double share = static_cast<double>(owner_.FileProgressPosition / owner_.FileProgressTotal);
-    owner_.DoOnFileProgress(item_.SourcePath, share * 100.0, item_.PendingOperation, ppProcess, owner_.Cancelled);
-    if (owner_.Cancelled) {
+    if (owner_.ProgressEnabled && !owner_.RaiseBlockProgress(item_.SourcePath, item_.PendingOperation))
         cancelled = true;
-        return;
-    }
-    const double selected = owner_.SelectedCount > 0 ? owner_.SelectedCount : 1;
-    owner_.DoOnOverallProgress((share + owner_.ProcessedCount) / selected * 100.0, item_.PendingOperation,
-                               ppProcess, owner_.Cancelled);
-    if (owner_.Cancelled) cancelled = true;
 }
 
 void TCompressPipeline::CompressBlock(int64_t n) {

@@ -214,7 +214,7 @@ TEST(ZipRecords, Zip64Thresholds) {
     const TEndRecord at = MakeEndRecord(0, 0, 65535, 100, 200, 0);
     EXPECT_EQ(+at.TotalEntries, 0xFFFF);
     EXPECT_EQ(+at.EntriesOnDisk, 0xFFFF);
-    EXPECT_TRUE(EndRecordsNeedZip64(300, 65535, 0));
+    EXPECT_TRUE(EndRecordsNeedZip64(at, 300));
     const TEndRecord below = MakeEndRecord(3, 2, 65534, 0xFFFFFFFELL, 0xFFFFFFFFLL, 7);
     EXPECT_EQ(+below.TotalEntries, 65534);
     EXPECT_EQ(+below.ThisDisk, 3);
@@ -222,9 +222,10 @@ TEST(ZipRecords, Zip64Thresholds) {
     EXPECT_EQ(+below.DirectorySize, 0xFFFFFFFEu);
     EXPECT_EQ(+below.DirectoryOffset, 0xFFFFFFFFu);
     EXPECT_EQ(+below.CommentLength, 7);
-    EXPECT_FALSE(EndRecordsNeedZip64(0xFFFFFFFELL, 65534, 65534));
-    EXPECT_TRUE(EndRecordsNeedZip64(0xFFFFFFFFLL, 0, 0));
-    EXPECT_TRUE(EndRecordsNeedZip64(0, 0, 0xFFFF));
+    EXPECT_FALSE(EndRecordsNeedZip64(MakeEndRecord(65534, 65534, 65534, 10, 20, 0), 0xFFFFFFFELL));
+    EXPECT_TRUE(EndRecordsNeedZip64(MakeEndRecord(0, 0, 0, 0, 0, 0), 0xFFFFFFFFLL));
+    EXPECT_TRUE(EndRecordsNeedZip64(MakeEndRecord(0xFFFF, 0, 0, 0, 0, 0), 0));
+    EXPECT_TRUE(EndRecordsNeedZip64(below, 0)); // its directory offset holds the marker
     EXPECT_EQ(+MakeEndRecord(-1, -1, 0, 0, 0, 0).ThisDisk, 0);
 }
 
