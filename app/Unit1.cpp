@@ -24,6 +24,7 @@
 
 #include "app/OpenDialog.h"
 #include "app/QtDialogs.h"
+#include "app/WindowSettings.h"
 #include "app/folderBrowse.h"
 #include "platform/FileSystem.h"
 #include "platform/Paths.h"
@@ -244,25 +245,12 @@ void TForm1::ConfigureArchiver()
 {
     zip = std::make_unique<TArkiva>();
     zip->SetName("zip");
-    zip->SetExtractCorruptedFiles(false);
-    // Applied in this order, so the mode wins.
-    zip->SetCompressionLevel(clNone);
-    zip->SetCompressionMode(0);
+    ApplyWindowSettings(*zip);
     zip->SetCurrentVersion("2.70 ");
-    zip->SetSpanningMode(smSplitting);
-    zip->SpanningOptions().SetAdvancedNaming(true);
-    zip->SpanningOptions().SetVolumeSize(vsCustom);
-    zip->Options().SetStorePath(spNoPath);
-    zip->Options().SetFlushBuffers(true);
-    zip->Options().SetOEMFileNames(true);
-    zip->SetFileMasks({"qvt"});
-    zip->SetInMemory(false);
     zip->OnOverallProgress = [this](TAKBaseArchiver* Sender, double Progress, TAKProcessOperation Operation,
                                     TAKProgressPhase ProgressPhase, bool& Cancel) {
         zipOverallProgress(Sender, Progress, Operation, ProgressPhase, Cancel);
     };
-    // Files too large for the classic fields take ZIP64 form.
-    zip->SetZip64Mode(zmAuto);
 }
 
 void TForm1::FormCreate() {}

@@ -13,6 +13,7 @@
 
 #include <sys/stat.h>
 
+#include "app/WindowSettings.h"
 #include "archiver/Arkiva.h"
 #include "cli/Progress.h"
 #include "cli/TerminalDialogs.h"
@@ -88,23 +89,6 @@ public:
         if (SkipFile) Skipped.push_back(FileName);
     }
 };
-
-// The settings the window stores with its archiver (with ZIP64 allowed).
-void ApplyWindowSettings(CliArchiver& zip) {
-    zip.SetName("");
-    zip.SetExtractCorruptedFiles(false);
-    zip.SetCompressionLevel(clNone);
-    zip.SetCompressionMode(0);
-    zip.SetSpanningMode(smSplitting);
-    zip.SpanningOptions().SetAdvancedNaming(true);
-    zip.SpanningOptions().SetVolumeSize(vsCustom);
-    zip.Options().SetStorePath(spNoPath);
-    zip.Options().SetFlushBuffers(true);
-    zip.Options().SetOEMFileNames(true);
-    zip.SetFileMasks({"qvt"});
-    zip.SetInMemory(false);
-    zip.SetZip64Mode(zmAuto);
-}
 
 struct Args {
     std::string command;

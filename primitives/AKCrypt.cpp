@@ -138,8 +138,7 @@ void MakeEncryptionHeader(TStream& dest, uint32_t crc, const std::string& passwo
     header[10] = static_cast<uint8_t>((crc >> 16) & 0xFF);
     header[11] = static_cast<uint8_t>(crc >> 24);
     InitKeys(password, keys);
-    for (uint8_t b : header) {
-        uint8_t x = EncryptByte(b, keys);
-        dest.WriteBuffer(&x, 1);
-    }
+    for (uint8_t& b : header) b = EncryptByte(b, keys);
+    // In one piece: behind the volume writer every write is a placement.
+    dest.WriteBuffer(header, sizeof header);
 }
