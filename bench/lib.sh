@@ -70,3 +70,20 @@ verdict() { # name, condition text, awk condition
 }
 
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", (b > 0 ? a / b : 0) }'; }
+
+# make_text FILE SIZE_MIB: text of about SIZE_MIB / 4 MiB (at least 1 MiB)
+# that deflates about 2:1, like logs or sources.
+make_text() {
+  python3 - "$1" "$2" <<'EOF'
+import random, sys
+path, mib = sys.argv[1], max(int(sys.argv[2]) // 4, 1)
+rnd = random.Random(1)
+words = [''.join(rnd.choice('abcdefghijklmnopqrstuvwxyz') for _ in range(rnd.randint(2, 9))) for _ in range(5000)]
+with open(path, 'w') as f:
+    written = 0
+    while written < mib << 20:
+        line = ' '.join(rnd.choice(words) for _ in range(12)) + '\n'
+        f.write(line)
+        written += len(line)
+EOF
+}

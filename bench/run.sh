@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Runs the benchmarks of the build folder given as $1 (configure with
-# -DCMAKE_BUILD_TYPE=Release and build the bench_* targets first).
+# -DCMAKE_BUILD_TYPE=Release and build the qvt and bench_crc targets first).
 # Add further benchmarks below, one block each.
 set -euo pipefail
 build="${1:?usage: bench/run.sh BUILD_DIR}"

@@ -43,19 +43,7 @@ verdict "split" "peak memory < 64 MiB" "$ours_m < 65536"
 rm -rf "$work/out" "$work/source.bin"
 
 echo "== deflate: one text file at level 6"
-# Text that deflates about 4:1, like logs or sources.
-python3 - "$work/text.log" "$size_mib" <<'EOF'
-import random, sys
-path, mib = sys.argv[1], max(int(sys.argv[2]) // 4, 1)
-rnd = random.Random(1)
-words = [''.join(rnd.choice('abcdefghijklmnopqrstuvwxyz') for _ in range(rnd.randint(2, 9))) for _ in range(5000)]
-with open(path, 'w') as f:
-    written = 0
-    while written < mib << 20:
-        line = ' '.join(rnd.choice(words) for _ in range(12)) + '\n'
-        f.write(line)
-        written += len(line)
-EOF
+make_text "$work/text.log" "$size_mib"
 mib="$(awk -v b="$(stat -c %s "$work/text.log")" 'BEGIN { print b / 1048576 }')"
 # One volume larger than the file: a single archive file, as zip writes.
 one_volume="$(( ($(stat -c %s "$work/text.log") >> 20) + 1 ))"
