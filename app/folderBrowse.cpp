@@ -47,13 +47,6 @@ bool IsInside(const QString& folder, const QString& root)
 
 } // namespace
 
-uint32_t BrowseFlagBit(TBrowseFlag flag)
-{
-    for (const auto& [f, bit] : kFlagBits)
-        if (f == flag) return bit;
-    return 0;
-}
-
 QString SpecialFolderPath(TBrowseLocation location)
 {
     switch (location) {

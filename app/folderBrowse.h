@@ -61,9 +61,6 @@ constexpr uint32_t BIF_VALIDATE = 0x0020;
 constexpr uint32_t BIF_BROWSEFORCOMPUTER = 0x1000;
 constexpr uint32_t BIF_BROWSEFORPRINTER = 0x2000;
 
-// The bit of one flag.
-uint32_t BrowseFlagBit(TBrowseFlag flag);
-
 // The folder a special location stands for; empty when it has no place in
 // the file system (the whole tree is then offered). bl_STANDART and
 // bl_CUSTOM have none.

@@ -14,7 +14,6 @@
 // names the volumes x.Z01, x.Z02, ... (last x.qvt), bit 0x80 as a set that
 // begins with a stub (x.exe, x_002.exe, ..., last x.ZIP, opened as x.exe);
 // otherwise x_001.qvt, x_002.qvt, ..., last x.qvt.
-#include <sys/stat.h>
 
 #include <cstdint>
 #include <cstdio>

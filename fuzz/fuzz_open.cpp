@@ -7,15 +7,12 @@
 #include <unistd.h>  // mkdtemp
 
 #include "fuzz/OpenListExtract.h"
+#include "platform/System.h"
 
 namespace {
 
 std::string MakeWorkFolder() {
-    const char* t = std::getenv("TMPDIR");
-    std::string base = (t != nullptr && *t != '\0') ? t : "/tmp";
-    if (base.back() != '/')
-        base += '/';
-    std::string templ = base + "qvt-fuzz-XXXXXX";
+    std::string templ = platform::SystemTempDir() + "qvt-fuzz-XXXXXX";
     std::vector<char> buf(templ.begin(), templ.end());
     buf.push_back('\0');
     if (mkdtemp(buf.data()) == nullptr)
