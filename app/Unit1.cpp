@@ -43,8 +43,7 @@ namespace {
 constexpr int kClientWidth = 460;
 constexpr int kClientHeight = 217;
 constexpr int32_t kSearchAttr = 10431;  // every kind of entry
-constexpr uint16_t kCreateMode = 65535;
-constexpr uint16_t kReadOnlyShared = 64; // read only, nothing denied
+constexpr uint16_t kReadOnlyShared = fmOpenRead | fmShareDenyNone; // 64: read only, nothing denied
 constexpr int kMinVolumeMB = 1;
 constexpr int kMaxVolumeMB = 700;
 
@@ -298,7 +297,7 @@ void TForm1::SpeedButton1Click()
         zip->SetSpanningMode(smSplitting);
         zip->SpanningOptions().SetAdvancedNaming(true);
         zip->SetFileName(archive);
-        zip->OpenArchive(kCreateMode);
+        zip->OpenArchive(fmCreate);
         const int32_t megabytes = std::clamp(spin->value(), kMinVolumeMB, kMaxVolumeMB);
         zip->SpanningOptions().SetCustomVolumeSize(static_cast<int64_t>(megabytes << 20));
         zip->SetBaseDir(platform::ExtractFilePath(file));

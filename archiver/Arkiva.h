@@ -123,6 +123,9 @@ public:
     const std::string& TempDir() const { return tempDir_; }
     void SetTempDir(const std::string& v) { tempDir_ = v; }
     TAKSpanningMode SpanningMode() const { return spanningMode_; }
+    // The archive is one stream: no volumes, or in memory whatever
+    // SpanningMode says (moving to a "next volume" would free the archive).
+    bool SingleStream() const { return spanningMode_ == smNone || inMemory_; }
     void SetSpanningMode(TAKSpanningMode v); // refused while open
     TAKSpanningOptions& SpanningOptions() { return *spanningOptions_; }
     const TAKSpanningOptions& SpanningOptions() const { return *spanningOptions_; }

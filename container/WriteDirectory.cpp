@@ -77,8 +77,7 @@ void TAKDirManager::WriteDirectory(TStream* NewStream)
 
     TAKBaseArchiver& a = *Archiver;
     TAKVolumeNumberInfo& volume = a.volumeInfo_;
-    // An in-memory archive has no volumes, whatever SpanningMode says.
-    const bool multiVolume = a.SpanningMode() != smNone && !a.InMemory();
+    const bool multiVolume = !a.SingleStream();
     const bool oemNames = a.Options().OEMFileNames();
 
     Stream->Seek(0, SeekOrigin::End);

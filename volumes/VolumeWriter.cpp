@@ -16,9 +16,7 @@ int64_t TAKBaseArchiver::WriteToVolumes(const void* Data, int64_t Count, TStream
                                         int64_t KeepTogether, TMemoryStream* Buffer)
 {
     if (Count <= 0 || !Stream) return 0;
-    // An in-memory archive is one stream whatever SpanningMode says: moving
-    // to a "next volume" would free the archive itself.
-    if (spanningMode_ == smNone || inMemory_) return Stream->Write(Data, Count);
+    if (SingleStream()) return Stream->Write(Data, Count);
     const auto* bytes = static_cast<const uint8_t*>(Data);
     return PlaceInVolumes(Count, Stream, Info, KeepTogether, Buffer,
                           [bytes](TStream& target, int64_t offset, int64_t n, bool&) {
@@ -31,7 +29,7 @@ int64_t TAKBaseArchiver::TransferToVolumes(TStream& Source, int64_t Count, TStre
 {
     if (Count <= 0 || !Stream) return 0;
     int64_t moved = 0;
-    if (spanningMode_ == smNone || inMemory_) {
+    if (SingleStream()) {
         moved = Stream->TransferFrom(Source, Count);
     } else {
         moved = PlaceInVolumes(Count, Stream, Info, -1, nullptr,

@@ -156,7 +156,7 @@ void TAKBaseArchiver::CommitUpdate() {
 
     commit_ = TAKCommitState{};
     abortError_.reset();
-    commit_.NewVolumeSet = openMode_ == fmCreate && spanningMode_ != smNone && !inMemory_;
+    commit_.NewVolumeSet = openMode_ == fmCreate && !SingleStream();
     commit_.FirstChangedIndex = FindFirstChangedItem();
     commit_.StartOperation = firstPending >= 0 ? current.ItemAt(firstPending).PendingOperation : poDelete;
 
@@ -178,7 +178,7 @@ void TAKBaseArchiver::CommitUpdate() {
 
     const int32_t savedCount = saved.GetCount();
     int32_t tailStart = commit_.FirstChangedIndex;
-    if (spanningMode_ == smNone || inMemory_) CoverItemsBehindTheCut(saved, commit_.FirstChangedIndex, tailStart);
+    if (SingleStream()) CoverItemsBehindTheCut(saved, commit_.FirstChangedIndex, tailStart);
     if (commit_.FirstChangedIndex < savedCount) {
         try {
             SaveArchiveTail(tailStart);
@@ -204,7 +204,7 @@ void TAKBaseArchiver::CommitUpdate() {
         commit_.Action = fxaIgnore;
         // VolumeInfo describes the open volume: the first one of a single
         // file or of a set being created; an existing set keeps its own.
-        if (spanningMode_ == smNone || inMemory_ || commit_.NewVolumeSet) volumeInfo_.SetFirst(true);
+        if (SingleStream() || commit_.NewVolumeSet) volumeInfo_.SetFirst(true);
         if (spanningMode_ == smSpanning && IsFloppyDrive(fileName_))
             commit_.MemoryBuffer = std::make_unique<TMemoryStream>();
 
@@ -330,7 +330,7 @@ bool TAKBaseArchiver::WriteNewItem(int32_t Index) {
         }
         const bool hasSource = static_cast<bool>(commit_.Source);
 
-        const bool singleStream = spanningMode_ == smNone || inMemory_;
+        const bool singleStream = SingleStream();
         const bool split = !singleStream && spanningMode_ == smSplitting;
 
         if (!archiveStream_) throw EAKException(45, this);
