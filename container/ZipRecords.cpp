@@ -66,12 +66,10 @@ int64_t ItemLocalHeaderOffset(const TDirItem& item) {
 }
 
 void SetItemLocalHeaderOffset(TDirItem& item, int64_t offset, bool force) {
-    if (force || offset >= static_cast<int64_t>(Zip64Marker32)) {
+    item.Header.LocalHeaderOffset = Field32(offset, force);
+    if (item.Header.LocalHeaderOffset == Zip64Marker32) {
         item.Zip64 = true;
-        item.Header.LocalHeaderOffset = Zip64Marker32;
         item.LocalHeaderOffset64 = offset;
-    } else {
-        item.Header.LocalHeaderOffset = static_cast<uint32_t>(offset);
     }
 }
 

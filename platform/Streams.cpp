@@ -80,6 +80,26 @@ namespace {
 // always fits ssize_t and a huge request cannot wrap.
 constexpr int64_t kMaxTransfer = 1 << 30;
 
+// Repeats a system read or write, call(done, n) moving n bytes at offset
+// done of the transfer, until count bytes are done, the call reports the end
+// (0) or an error other than an interruption (a full disk, an I/O error):
+// the caller sees the short count.
+template <typename Call>
+int64_t Repeat(int64_t count, Call call)
+{
+    int64_t done = 0;
+    while (done < count) {
+        const ssize_t n = call(done, static_cast<size_t>(std::min(count - done, kMaxTransfer)));
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            break;
+        }
+        if (n == 0) break;
+        done += n;
+    }
+    return done;
+}
+
 std::string Quoted(const std::string& name) { return "\"" + name + "\""; }
 
 [[noreturn]] void ThrowOpenFailure(bool creating, const std::string& name, const std::string& reason)
@@ -166,33 +186,13 @@ TFileStream::~TFileStream()
 int64_t TFileStream::Read(void* buffer, int64_t count)
 {
     auto* p = static_cast<uint8_t*>(buffer);
-    int64_t done = 0;
-    while (done < count) {
-        const ssize_t n = ::read(fd_, p + done, static_cast<size_t>(std::min(count - done, kMaxTransfer)));
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            break;
-        }
-        if (n == 0) break; // end of file
-        done += n;
-    }
-    return done;
+    return Repeat(count, [&](int64_t done, size_t n) { return ::read(fd_, p + done, n); });
 }
 
 int64_t TFileStream::Write(const void* buffer, int64_t count)
 {
     const auto* p = static_cast<const uint8_t*>(buffer);
-    int64_t done = 0;
-    while (done < count) {
-        const ssize_t n = ::write(fd_, p + done, static_cast<size_t>(std::min(count - done, kMaxTransfer)));
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            break; // disk full or I/O error: the caller sees the short count
-        }
-        if (n == 0) break;
-        done += n;
-    }
-    return done;
+    return Repeat(count, [&](int64_t done, size_t n) { return ::write(fd_, p + done, n); });
 }
 
 int64_t TFileStream::Seek(int64_t offset, SeekOrigin origin)
@@ -320,21 +320,14 @@ int64_t TFileStream::TransferFrom(TStream& source, int64_t count)
     return moved + TStream::TransferFrom(source, count - moved);
 }
 
-int64_t TFileStream::ReadAt(int handle, void* buffer, int64_t count, int64_t offset)
+std::function<int64_t(void*, int64_t, int64_t)> TFileStream::PositionalReader() const
 {
-    auto* p = static_cast<uint8_t*>(buffer);
-    int64_t done = 0;
-    while (done < count) {
-        const ssize_t n = ::pread(handle, p + done, static_cast<size_t>(std::min(count - done, kMaxTransfer)),
-                                  static_cast<off_t>(offset + done));
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            break;
-        }
-        if (n == 0) break;
-        done += n;
-    }
-    return done;
+    return [handle = fd_](void* buffer, int64_t count, int64_t offset) {
+        auto* p = static_cast<uint8_t*>(buffer);
+        return Repeat(count, [&](int64_t done, size_t n) {
+            return ::pread(handle, p + done, n, static_cast<off_t>(offset + done));
+        });
+    };
 }
 
 bool TFileStream::Flush()

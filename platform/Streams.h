@@ -1,6 +1,7 @@
 #pragma once
 // Streams with 64-bit positions and a settable size.
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -65,11 +66,11 @@ public:
     // passing through this process; where the kernel cannot, they are read
     // and written as usual.
     int64_t TransferFrom(TStream& source, int64_t count) override;
-    // Reads at offset of the file with that handle without moving its
-    // position; may run on another thread beside the stream's other calls.
-    // Takes the handle, not the stream, so that a stream closed meanwhile
-    // gives a failed read rather than a dangling object.
-    static int64_t ReadAt(int handle, void* buffer, int64_t count, int64_t offset);
+    // A reader of this file at any offset, reader(buffer, count, offset),
+    // that leaves the position alone; it may run on another thread beside
+    // the stream's other calls. It holds the handle, not the stream, so that
+    // a stream closed meanwhile gives a failed read, not a dangling object.
+    std::function<int64_t(void* buffer, int64_t count, int64_t offset)> PositionalReader() const;
 
     const std::string& FileName() const { return fileName_; }
     int Handle() const { return fd_; }

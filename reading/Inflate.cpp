@@ -205,9 +205,7 @@ bool TItemReader::TransferSpanned(int64_t Count) {
             const int64_t at = file->Position();
             const int64_t left = std::min(dataSize_, expectedSize_) - written_;
             crcRange_ = std::clamp<int64_t>(file->Size() - at, 0, left);
-            crcWorker_.BeginRange([handle = file->Handle()](void* buffer, int64_t count, int64_t offset) {
-                return TFileStream::ReadAt(handle, buffer, count, offset);
-            }, at, crcRange_, crc_);
+            crcWorker_.BeginRange(file->PositionalReader(), at, crcRange_, crc_);
         }
         const int64_t moved = destination_.TransferFrom(*source_, Count - done);
         done += moved;

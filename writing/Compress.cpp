@@ -15,8 +15,6 @@
 
 namespace {
 
-constexpr int64_t kMarker = static_cast<int64_t>(Zip64Marker32);
-
 [[noreturn]] void ThrowCompressionError() { throw ECompressionError("error"); }
 
 // Working state of one CompressItem call.
@@ -169,9 +167,7 @@ bool TCompressPipeline::Run() {
     // input buffer is not touched again before it is done.
     TParallelCRC crc;
     if (direct) {
-        crc.BeginRange([handle = file->Handle()](void* buffer, int64_t count,
-                                                 int64_t offset) { return TFileStream::ReadAt(handle, buffer, count, offset); },
-                       0, sourceSize_, crc_);
+        crc.BeginRange(file->PositionalReader(), 0, sourceSize_, crc_);
     }
     while (bytesRead_ < sourceSize_) {
         if (!direct) crc.End();
@@ -229,23 +225,19 @@ bool TCompressPipeline::Run() {
         throw EAKException(34, &owner_, {sourceSize_, bytesRead_});
     }
 
-    const TZip64Mode zm = owner_.Zip64Mode();
-    if (bytesWritten_ >= kMarker || zm == zmAlways) {
+    const bool always = owner_.Zip64Mode() == zmAlways;
+    header_.CompressedSize = Field32(bytesWritten_, always);
+    if (header_.CompressedSize == Zip64Marker32) {
         item_.Zip64 = true;
         item_.CompressedSize64 = bytesWritten_;
-        header_.CompressedSize = Zip64Marker32;
-    } else {
-        header_.CompressedSize = static_cast<uint32_t>(bytesWritten_);
     }
-    if (sourceSize_ >= kMarker || zm == zmAlways) {
+    header_.UncompressedSize = Field32(sourceSize_, always);
+    if (header_.UncompressedSize == Zip64Marker32) {
         item_.Zip64 = true;
         item_.UncompressedSize64 = sourceSize_;
-        header_.UncompressedSize = Zip64Marker32;
-    } else {
-        header_.UncompressedSize = static_cast<uint32_t>(sourceSize_);
     }
     header_.Crc32 = ~crc_;
-    if (item_.Zip64 && zm == zmDisabled) throw EAKException(41, &owner_, {item_.SourcePath});
+    if (item_.Zip64 && owner_.Zip64Mode() == zmDisabled) throw EAKException(41, &owner_, {item_.SourcePath});
     // An empty source is always stored.
     if (sourceSize_ == 0) header_.Method = 0;
     item_.Header = header_;
