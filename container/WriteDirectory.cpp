@@ -90,30 +90,22 @@ void TAKDirManager::WriteDirectory(TStream* NewStream)
     int64_t startOffset = start;
     int64_t directorySize = 0;
 
-    // A single file gets its whole directory in one write; a multi-volume
-    // archive gathers each volume's part in memory and writes it when the
-    // volume is closed.
-    std::vector<uint8_t> whole;
+    // The directory is gathered in memory: a single file gets it whole in
+    // one write, a multi-volume archive each volume's part when the volume
+    // is closed.
     TMemoryStream gathered;
     auto place = [&](const void* data, size_t length, int64_t keepTogether) {
         if (length == 0) return;
-        if (multiVolume) {
+        if (multiVolume)
             a.WriteAllToVolumes(data, static_cast<int64_t>(length), Stream, volume, keepTogether, &gathered);
-        } else {
-            const auto* p = static_cast<const uint8_t*>(data);
-            whole.insert(whole.end(), p, p + length);
-        }
+        else
+            gathered.WriteBuffer(data, static_cast<int64_t>(length));
         directorySize += static_cast<int64_t>(length);
     };
     auto flush = [&]() {
-        if (multiVolume) {
-            if (gathered.Size() > 0) {
-                a.WriteAllToVolumes(gathered.Memory(), gathered.Size(), Stream, volume, -1, nullptr);
-                gathered.Clear();
-            }
-        } else if (!whole.empty()) {
-            a.WriteAllToVolumes(whole.data(), static_cast<int64_t>(whole.size()), Stream, volume, -1, nullptr);
-            whole.clear();
+        if (gathered.Size() > 0) {
+            a.WriteAllToVolumes(gathered.Memory(), gathered.Size(), Stream, volume, -1, nullptr);
+            gathered.Clear();
         }
     };
 
@@ -145,16 +137,16 @@ void TAKDirManager::WriteDirectory(TStream* NewStream)
             entry.insert(entry.end(), name.begin(), name.end());
             entry.insert(entry.end(), extra.begin(), extra.end());
             const size_t fixedLength = entry.size();
-            const bool whole = !multiVolume || nextVolumeLimit == -1 ||
-                               static_cast<int64_t>(fixedLength + commentLength) <= nextVolumeLimit;
-            if (whole) entry.insert(entry.end(), item.ItemComment.begin(), item.ItemComment.begin() + commentLength);
+            const bool commentFits = !multiVolume || nextVolumeLimit == -1 ||
+                                     static_cast<int64_t>(fixedLength + commentLength) <= nextVolumeLimit;
+            if (commentFits) entry.insert(entry.end(), item.ItemComment.begin(), item.ItemComment.begin() + commentLength);
             place(entry.data(), entry.size(), 0);
             if (i == 0) {
                 startVolume = std::max(volume.VolumeNumber, 0);
                 startOffset = multiVolume ? Stream->Size() + gathered.Size() - static_cast<int64_t>(entry.size())
                                           : start;
             }
-            if (!whole) place(item.ItemComment.data(), commentLength, -1);
+            if (!commentFits) place(item.ItemComment.data(), commentLength, -1);
         }
     } catch (...) {
         try {
