@@ -222,16 +222,24 @@ const TDirItem& TAKDirArray::ItemAt(int32_t index) const {
 void TAKDirArray::SetItem(int32_t index, const TDirItem& item) {
     if (index < 0 || index >= count_)
         Raise(1);
-    if (index > names_.Count())
-        Raise(58);
     // Copy first: item may be the very slot being replaced.
     TDirItem copy = item;
-    const std::string name = platform::AnsiLowerCase(copy.StoredName);
-    if (index < names_.Count())
-        names_.Replace(index, name);
-    else
-        names_.Add(name);
+    PutName(index, platform::AnsiLowerCase(copy.StoredName), 58);
     slots_[static_cast<size_t>(index)] = std::move(copy);
+}
+
+void TAKDirArray::PutName(int32_t index, const std::string& lowered, int32_t code) {
+    // The names are kept index for index with the items, so the entry at
+    // index is the item's own whatever its StoredName says now (a caller may
+    // have set it directly, or another item may share it). A new last item
+    // has no entry yet and gets one appended; any other gap means the index
+    // is out of step.
+    if (index < names_.Count())
+        names_.Replace(index, lowered);
+    else if (index == names_.Count())
+        names_.Add(lowered);
+    else
+        Raise(code);
 }
 
 void TAKDirArray::CopyFrom(const TAKDirArray& source) {
@@ -269,17 +277,6 @@ bool TAKDirArray::FindName(const std::string& name, int32_t& index) {
 
 void TAKDirArray::RenameItem(int32_t index, const std::string& newName) {
     TDirItem& item = ItemAt(index);
-    const std::string name = platform::AnsiLowerCase(newName);
-    // The names are kept index for index with the items, so the entry at
-    // index is the item's own whatever its StoredName says now (a caller may
-    // have set it directly, or another item may share it). A new last item
-    // has no entry yet and gets one appended; any other gap means the index
-    // is out of step.
-    if (index < names_.Count())
-        names_.Replace(index, name);
-    else if (index == names_.Count())
-        names_.Add(name);
-    else
-        Raise(59);
+    PutName(index, platform::AnsiLowerCase(newName), 59);
     item.StoredName = newName;
 }

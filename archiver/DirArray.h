@@ -105,6 +105,10 @@ public:
     const TAKHashedStringList& Names() const { return names_; }
 
 private:
+    // Sets the index entry of the item at index to its lowered name; code
+    // when the index is out of step with the names.
+    void PutName(int32_t index, const std::string& lowered, int32_t code);
+
     std::vector<TDirItem> slots_;
     TAKHashedStringList names_;
     int32_t growBy_ = 500;
