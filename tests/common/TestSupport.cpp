@@ -26,9 +26,11 @@ std::string TempBase()
 
 } // namespace
 
-TempFolder::TempFolder()
+TempFolder::TempFolder() : TempFolder(TempBase()) {}
+
+TempFolder::TempFolder(const std::string& base)
 {
-    std::string templ = TempBase() + "qvt-test-XXXXXX";
+    std::string templ = base + (base.empty() || base.back() == '/' ? "" : "/") + "qvt-test-XXXXXX";
     std::vector<char> buf(templ.begin(), templ.end());
     buf.push_back('\0');
     if (!mkdtemp(buf.data()))

@@ -13,6 +13,9 @@
 class TempFolder {
 public:
     TempFolder();
+    // A fresh folder below base instead (for example "/dev/shm/" for tests
+    // that write gigabytes and want them in memory).
+    explicit TempFolder(const std::string& base);
     ~TempFolder();
     TempFolder(const TempFolder&) = delete;
     TempFolder& operator=(const TempFolder&) = delete;

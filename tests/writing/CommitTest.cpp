@@ -384,14 +384,9 @@ TEST(Commit, FourGiBSourceInZip64Form) {
     if (!HaveTool("7zz")) GTEST_SKIP() << "7-Zip is not installed";
     // Memory-backed, so that writing and checking 4 GiB takes seconds.
     if (platform::DiskFreeBytes("/dev/shm") < (int64_t{9} << 29)) GTEST_SKIP() << "no room in /dev/shm";
-    char folder[] = "/dev/shm/qvt-zip64-XXXXXX";
-    ASSERT_NE(mkdtemp(folder), nullptr);
-    struct Remove {
-        std::string path;
-        ~Remove() { std::filesystem::remove_all(path); }
-    } remove{folder};
-    const std::string big = std::string(folder) + "/big.bin";
-    const std::string archive = std::string(folder) + "/a.zip";
+    const TempFolder folder("/dev/shm/");
+    const std::string big = folder.File("big.bin");
+    const std::string archive = folder.File("a.zip");
     WriteFile(big, "");
     std::filesystem::resize_file(big, 0xFFFFFFFFull); // the smallest size in ZIP64 form; sparse
 
