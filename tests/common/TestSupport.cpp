@@ -1,5 +1,6 @@
 #include "tests/common/TestSupport.h"
 
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -53,6 +54,23 @@ TempFolder::~TempFolder()
     }
     ec.clear();
     std::filesystem::remove_all(path_, ec);
+}
+
+TmpfsDrive::TmpfsDrive(int64_t bytes)
+{
+    if (geteuid() != 0) {
+        refused_ = "mounting a tmpfs needs root";
+        return;
+    }
+    const std::string options = "size=" + std::to_string(bytes);
+    if (mount("tmpfs", folder_.Path().c_str(), "tmpfs", 0, options.c_str()) != 0)
+        refused_ = "cannot mount a tmpfs here: " + std::string(std::strerror(errno));
+}
+
+TmpfsDrive::~TmpfsDrive()
+{
+    // Detached, so that a file a test still holds open cannot keep it.
+    if (refused_.empty()) umount2(folder_.Path().c_str(), MNT_DETACH);
 }
 
 void WriteFile(const std::string& path, const std::string& bytes)

@@ -29,6 +29,26 @@ private:
     std::string path_;
 };
 
+// A tmpfs of `bytes` mounted on a fresh folder, unmounted (and the folder
+// removed) when the object goes: a drive that fills up for real. Mounting
+// needs root; Refused() says why it could not be mounted, empty when it was.
+class TmpfsDrive {
+public:
+    explicit TmpfsDrive(int64_t bytes);
+    ~TmpfsDrive();
+    TmpfsDrive(const TmpfsDrive&) = delete;
+    TmpfsDrive& operator=(const TmpfsDrive&) = delete;
+
+    // Absolute, with a trailing "/".
+    const std::string& Path() const { return folder_.Path(); }
+    std::string File(const std::string& rel) const { return folder_.File(rel); }
+    const std::string& Refused() const { return refused_; }
+
+private:
+    TempFolder folder_;
+    std::string refused_;
+};
+
 // Creates or replaces the file with exactly these bytes; throws std::runtime_error on failure.
 void WriteFile(const std::string& path, const std::string& bytes);
 // The whole content; throws std::runtime_error when the file cannot be read.

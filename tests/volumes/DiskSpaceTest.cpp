@@ -1,6 +1,5 @@
 // Free space for real: volumes on a small tmpfs.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include "platform/FileSystem.h"
 #include "platform/System.h"
@@ -14,23 +13,13 @@ class SmallDrive : public testing::Test {
 protected:
     void SetUp() override
     {
-        if (geteuid() != 0) GTEST_SKIP() << "mounting a tmpfs needs root";
-        drive = t.File("drive");
-        ASSERT_TRUE(platform::CreateDir(drive));
-        std::string out;
-        if (RunCommand("mount -t tmpfs -o size=1m tmpfs " + ShellQuote(drive), &out) != 0)
-            GTEST_SKIP() << "cannot mount a tmpfs here: " << out;
-        mounted = true;
-        drive += "/";
+        if (!small.Refused().empty()) GTEST_SKIP() << small.Refused();
+        drive = small.Path();
         ASSERT_EQ(platform::DiskFreeBytes(drive), DriveSize);
         a.SetFileName(drive + "x.qvt");
         a.SetSpanningMode(smSplitting);
     }
-    void TearDown() override
-    {
-        a.CloseArchive();
-        if (mounted) RunCommand("umount " + ShellQuote(t.File("drive")));
-    }
+    void TearDown() override { a.CloseArchive(); }
     // Leaves exactly `free` bytes free on the drive.
     void Fill(int64_t free)
     {
@@ -39,8 +28,8 @@ protected:
     }
 
     TempFolder t;
+    TmpfsDrive small{DriveSize};
     std::string drive;
-    bool mounted = false;
     TArkiva a;
 };
 

@@ -1,8 +1,6 @@
 // The split road: one file cut into volumes side by side, as the window does
 // it; checked by 7-Zip on copies named the way it expects, and by the
 // records and sizes of the volumes themselves.
-#include <sys/mount.h>
-#include <unistd.h>
 
 #include <string>
 #include <vector>
@@ -182,20 +180,14 @@ TEST(Split, CancelledSplitLeavesNothing) {
 
 // A drive that runs out of room part-way: a small tmpfs (needs root).
 TEST(Split, FullDiskLeavesNoVolumeAndKeepsTheSource) {
-    if (geteuid() != 0) GTEST_SKIP() << "mounting a small file system needs root";
+    const TmpfsDrive drive(3 * MiB);
+    if (!drive.Refused().empty()) GTEST_SKIP() << drive.Refused();
     SplitFixture f;
-    const std::string mnt = f.dir.File("mnt");
-    std::filesystem::create_directories(mnt);
-    if (mount("tmpfs", mnt.c_str(), "tmpfs", 0, "size=3m") != 0) GTEST_SKIP() << "cannot mount tmpfs here";
-    struct Unmount {
-        std::string path;
-        ~Unmount() { umount2(path.c_str(), MNT_DETACH); }
-    } unmount{mnt};
 
     const std::string file = f.src + "big.dat";
     const std::string content = RandomBytes(static_cast<size_t>(5 * MiB), 12);
     WriteFile(file, content);
-    auto a = NewArchiver(mnt + "/x.qvt");
+    auto a = NewArchiver(drive.File("x.qvt"));
     SetSplitting(*a, MiB);
     a->OpenArchive(fmCreate);
     try {
@@ -205,7 +197,7 @@ TEST(Split, FullDiskLeavesNoVolumeAndKeepsTheSource) {
         EXPECT_TRUE(e.NativeError() == 45 || e.NativeError() == 46) << e.what();
     }
     a->CloseArchive();
-    EXPECT_TRUE(FolderEntries(mnt).empty());
+    EXPECT_TRUE(FolderEntries(drive.Path()).empty());
     EXPECT_EQ(ReadFile(file), content);
 }
 
